@@ -1,0 +1,1 @@
+// Host audio output (SDL2); filled in with the sound devices.
