@@ -39,3 +39,12 @@ struct Z80Registers {
   // The maskable interrupt line; raised and dropped by the gate array.
   uint8_t InterruptRequest;
 };
+
+void ResetZ80(Z80Registers& r);
+
+// Placeholder until the instruction set lands: every byte is a 1-NOP NOP.
+template <class Bus>
+inline void ExecuteInstruction(Z80Registers& r, Bus&) {
+  ++r.PC;
+  r.NopCounter = 1;
+}

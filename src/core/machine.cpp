@@ -1,0 +1,96 @@
+#include "core/machine.h"
+
+#include "devices/crtc_step.h"
+#include "devices/render_step.h"
+
+namespace {
+
+// Digiblaster samples: 441 per batch at 22050 Hz.
+constexpr uint32_t kDigiblasterInterval = 45;
+constexpr uint32_t kDigiblasterLimit = 19845;
+
+}  // namespace
+
+std::unique_ptr<Machine> CreateMachine(const MachineConfig& config) {
+  auto m = std::make_unique<Machine>();  // value-initialised: all zero
+  ConstructMemory(m->Memory);
+  ApplyMachineConfig(*m, config);
+  m->Memory.LowerRomName = config.LowerRom;
+  for (int i = 0; i < kUpperRomSlots; ++i) m->Memory.UpperRomName[i] = config.UpperRoms[i];
+  LoadRoms(m->Memory, config.RomDir);
+  ResetMachine(*m);
+  return m;
+}
+
+void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
+  m.Memory.RamBankLimit = config.RamBankLimit;
+  m.Memory.Ram4MbEnabled = config.Ram4Mb;
+  m.Crtc.Type = config.CrtcType;
+  m.MicrosecondsPerTick = config.MicrosecondsPerTick;
+  m.Z80Multiplier = config.Z80Multiplier < 1 ? 1 : (config.Z80Multiplier > 20 ? 20 : config.Z80Multiplier);
+  m.Z80.CountCycles = config.CountCycles;
+}
+
+void ResetMachine(Machine& m) {
+  ResetZ80(m.Z80);
+  GateArrayReset(m);
+  PsgReset(m.Psg);
+  PrinterReset(m);
+  SerialReset(m.Serial);
+  PpiReset(m);
+  FdcReset(m);
+  SymbifaceReset(m);
+  InitMemory(m.Memory);
+  CrtcReset(m.Crtc);
+  KeyboardReset(m.Keyboard);
+}
+
+void ExecuteInstruction(Machine& m) {
+  MachineBus bus{m};
+  ExecuteInstruction(m.Z80, bus);
+}
+
+void EmulateTick(Machine& m) {
+  const uint32_t steps = m.MicrosecondsPerTick;
+  const uint32_t multiplier = m.Z80Multiplier;
+  MachineBus bus{m};
+  Z80Registers& cpu = m.Z80;
+
+  // Sample positions as countdowns rather than a division per step.
+  const bool psgOn = m.Psg.SamplingEnabled && m.Psg.SampleInterval != 0;
+  uint32_t nextPsg = psgOn ? m.Psg.SampleInterval : UINT32_MAX;
+  const uint32_t psgLimit = psgOn ? m.Psg.SampleStepLimit : 0;
+  uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
+
+  uint32_t beamX = m.BeamX;
+  for (uint32_t step = 1; step <= steps; ++step) {
+    CrtcStep(m);  // may pull the beam back at HSYNC/VSYNC
+    beamX = m.BeamX;
+    if (beamX - 224 < 992 - 224 && m.BeamY >= 47) RenderStep(m);
+    beamX += 16;
+    if (beamX == 1024) {
+      beamX = 0;
+      m.BeamY += 2;
+      if (m.BeamY == 624) m.BeamY = 0;
+    }
+    m.BeamX = beamX;
+
+    if (step == nextPsg) {
+      if (step <= psgLimit) PsgSampleStep(m);
+      nextPsg += m.Psg.SampleInterval;
+    }
+    if (step == nextDigi) {
+      if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
+      nextDigi += kDigiblasterInterval;
+    }
+    if (m.Crtc.LightPenArmed) LightPenCheck(m);
+
+    // The devices of this microsecond have moved first, so a port write made
+    // here reaches them from the next step on.
+    for (uint32_t i = 0; i < multiplier; ++i) {
+      if (cpu.NopCounter == 0) ExecuteInstruction(cpu, bus);
+      --cpu.NopCounter;
+    }
+  }
+  m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
+}

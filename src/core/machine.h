@@ -1,0 +1,103 @@
+// The whole CPC: one object owning every device by value.
+//
+// Heap-allocated (megabytes of RAM) and non-copyable, since the bank tables
+// point into it. The program has one; tests make as many as they like.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/memory.h"
+#include "core/serial.h"
+#include "core/z80.h"
+#include "devices/crtc.h"
+#include "devices/gate_array.h"
+#include "devices/ppi.h"
+#include "devices/psg.h"
+#include "devices/renderer.h"
+#include "storage/fdc.h"
+#include "storage/printer.h"
+#include "storage/symbiface.h"
+
+// The machine as a profile describes it; the defaults are a 128 KB 6128.
+struct MachineConfig {
+  std::filesystem::path RomDir = "ROMS";
+  std::string LowerRom = "6128Low.ROM";
+  std::array<std::string, kUpperRomSlots> UpperRoms = DefaultUpperRoms();
+  int32_t RamBankLimit = 0;
+  bool Ram4Mb = false;
+  uint32_t CrtcType = 0;
+  uint32_t MicrosecondsPerTick = 20000;  // CPUSPEED
+  uint32_t Z80Multiplier = 1;            // Z80SPEED
+  bool CountCycles = true;               // CPUSTATES
+
+  static std::array<std::string, kUpperRomSlots> DefaultUpperRoms() {
+    std::array<std::string, kUpperRomSlots> roms;
+    roms.fill("EMPTY");
+    roms[0] = "6128BASIC.ROM";
+    roms[7] = "AMSDOS.ROM";
+    return roms;
+  }
+};
+
+struct Machine {
+  Machine() = default;
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  Z80Registers Z80;
+  MemoryMap Memory;
+  CrtcState Crtc;
+  GateArrayState GateArray;
+  VideoState Video;
+  PsgState Psg;
+  PpiState Ppi;
+  KeyboardState Keyboard;
+  FdcState Fdc;
+  PrinterState Printer;
+  SerialState Serial;
+  SymbifaceState Symbiface;
+
+  // Frame loop.
+  uint32_t MicrosecondsPerTick;  // steps per 20 ms period; 0 freezes the machine
+  uint32_t Z80Multiplier;        // Z80 steps per microsecond, 1..20
+  std::atomic<uint32_t> MicrosecondCounter;
+  std::atomic<uint32_t> FrameCounter;
+  uint32_t BeamX;  // output pixels, multiple of 16, 0..1008
+  uint32_t BeamY;  // output rows, even, 0..622
+  uint32_t DigiblasterCount;  // samples in the current Digiblaster buffer
+};
+
+// Builds a machine from a configuration: memory, ROMs, devices, reset.
+std::unique_ptr<Machine> CreateMachine(const MachineConfig& config);
+// Applies the parts of a configuration that do not need a new machine.
+void ApplyMachineConfig(Machine& m, const MachineConfig& config);
+
+// Power-on/reset in the fixed device order.
+void ResetMachine(Machine& m);
+
+// One 20 ms batch of microsecond steps.
+void EmulateTick(Machine& m);
+
+// One whole instruction (or interrupt acceptance), outside the loop: the
+// debugger's step and tests.
+void ExecuteInstruction(Machine& m);
+
+// Port decoding: every device whose address bits select it.
+void Z80Out(Machine& m, uint16_t port, uint8_t value);
+uint8_t Z80In(Machine& m, uint16_t port);
+
+// The Z80's view of the machine.
+struct MachineBus {
+  Machine& M;
+  uint8_t ReadByte(uint16_t a) { return ::ReadByte(M.Memory, a); }
+  void WriteByte(uint16_t a, uint8_t v) { ::WriteByte(M.Memory, a, v); }
+  uint8_t Z80In(uint16_t port) { return ::Z80In(M, port); }
+  void Z80Out(uint16_t port, uint8_t v) { ::Z80Out(M, port, v); }
+  // Acceptance clears bit 5 of the gate array's line counter.
+  void InterruptAccepted() { M.GateArray.IntCounter %= 32; }
+};

@@ -1,0 +1,5 @@
+#pragma once
+
+#include "core/machine.h"
+
+inline void RenderStep(Machine&) {}
