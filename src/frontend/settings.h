@@ -4,7 +4,8 @@
 // its INI key. The load routines fill it; the save routines write only their
 // own keys back, replacing values in place and keeping whatever else the file
 // holds (comments, keys of other versions). Files written on Windows are read
-// as they are: CRLF or LF, "\" in paths turned into "/".
+// as they are: CRLF or LF, "\" in paths turned into "/"; a CRLF file stays
+// CRLF when saved, new files get LF.
 //
 // What this file does not do: reinsert disks, set menu captions, touch the
 // display or load ROMs into a running machine by itself. The load routines
@@ -23,7 +24,7 @@
 #include "core/machine.h"
 
 constexpr int kProfileUpperRoms = 16;  // ROM000..ROM015; slots 16..31 stay "EMPTY"
-constexpr int kFormKeys = 8;  // the FORMS keys
+constexpr int kFormKeys = 8;           // the FORMS keys
 
 inline std::array<std::string, kProfileUpperRoms> DefaultProfileRoms() {
   std::array<std::string, kProfileUpperRoms> roms;

@@ -273,6 +273,37 @@ TEST(Settings, ProfileValuesAreCorrectedOnlyWhereTheRulesSay) {
   EXPECT_FALSE(s.Hdd0Present);
 }
 
+TEST(Settings, GarbledFilesGiveDefaultsAndValidMachines) {
+  std::string garbage = "[CPC\nVENDOR\n=5\n[CPC]\nRAM=<<<END\nCRTCTYPE=2\nEND\n[SOUND]\nCHANNELS=2";
+  const char binary[] = "\0\xff\xfe[ROMS]\nROMLow=";
+  garbage += std::string(binary, sizeof binary - 1);
+  garbage += std::string(100000, 'A') + "\r\r\n[DISPLAY]\nMONITOR=-7\n";
+  uint32_t seed = 12345;
+  for (int i = 0; i < 4096; ++i) {
+    seed = seed * 1103515245 + 12345;
+    garbage += static_cast<char>(seed >> 24);
+  }
+  TempDir dir;
+  dir.MakeDefaultFolders();
+  WriteText(dir.path() / "Pellux.ini", garbage);
+  WriteText(dir.path() / "PROFILES" / "Default.pfl", garbage);
+  Settings s = DefaultSettings(dir.path());
+  ASSERT_TRUE(LoadSettings(s).Ok);
+  ASSERT_TRUE(LoadProfile(s).Ok);
+  EXPECT_EQ(s.VENDOR % 2, 0);
+  EXPECT_GE(s.RAM, -1);
+  EXPECT_LE(s.RAM, 7);
+  EXPECT_TRUE(s.MONITOR == 1 || s.MONITOR == 2);
+  EXPECT_EQ(s.LASTPROFILE.front(), '/');
+  // Saving keeps the file readable.
+  ASSERT_TRUE(SaveProfile(s).Ok);
+  Settings again = DefaultSettings(dir.path());
+  ASSERT_TRUE(LoadSettings(again).Ok);
+  ASSERT_TRUE(LoadProfile(again).Ok);
+  EXPECT_EQ(again.CRTCTYPE, s.CRTCTYPE);
+  EXPECT_EQ(again.ROMLow, Upper(s.ROMLow));
+}
+
 TEST(Settings, MachineGetsOnlyValuesItCanRunWith) {
   Settings s = DefaultSettings("/tmp");
   s.CRTCTYPE = 5;
