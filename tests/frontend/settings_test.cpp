@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "cli_support.h"
 #include "frontend/settings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kRomDir = fs::path(PELLUCIDORE_SHARED_DIR) / "roms";
+const fs::path kRomDir = RomDir();
 
 std::string Upper(std::string v) {
   for (char& c : v) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -505,22 +505,9 @@ TEST(Settings, ProfileDescribesTheMachineThatIsBuilt) {
 }
 
 // The runner: reads the start folder, writes nothing to it.
-struct CliRun {
-  int status;
-  std::string output;
-};
+using CliRun = CommandResult;
 
-CliRun RunCli(const std::string& args) {
-  const std::string command = std::string("'") + PELLUCIDORE_CLI_PATH + "' " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  CliRun run{-1, {}};
-  if (!pipe) return run;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+CliRun RunCli(const std::string& args) { return RunCommand(Cli() + " " + args); }
 
 class CliStartDir : public ::testing::Test {
  protected:
@@ -540,16 +527,16 @@ TEST_F(CliStartDir, ProfileSpeedSetsTheMachineTime) {
   WriteProfile("[CPC]\nCPUSPEED=40000\n");
   const auto before = dir_.Listing();
   CliRun run = Run("");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("machine time: 0.40 s"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("machine time: 0.40 s"), std::string::npos) << run.out;
   EXPECT_EQ(dir_.Listing(), before) << "the runner wrote into the start folder";
 
   run = Run("--speed 50");  // an explicit option wins
-  EXPECT_NE(run.output.find("machine time: 0.10 s"), std::string::npos) << run.output;
+  EXPECT_NE(run.out.find("machine time: 0.10 s"), std::string::npos) << run.out;
 
   fs::remove(dir_.path() / "PROFILES" / "Default.pfl");
   run = Run("");  // no profile: the default speed, and none is created
-  EXPECT_NE(run.output.find("machine time: 0.20 s"), std::string::npos) << run.output;
+  EXPECT_NE(run.out.find("machine time: 0.20 s"), std::string::npos) << run.out;
   EXPECT_FALSE(fs::exists(dir_.path() / "PROFILES" / "Default.pfl"));
 }
 
@@ -557,36 +544,36 @@ TEST_F(CliStartDir, ProfileRomNamesChooseTheImages) {
   WriteProfile("[ROMS]\nROMLow=NOSUCH.ROM\n");
   CliRun run = Run("");
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.output.find("lower ROM not found"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("NOSUCH.ROM"), std::string::npos) << run.output;
+  EXPECT_NE(run.out.find("lower ROM not found"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("NOSUCH.ROM"), std::string::npos) << run.out;
 
   WriteProfile("[ROMS]\nROMLow=464LOW.ROM\n");
   run = Run("");
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
 
   // --rom-dir overrides ROMDIR.
   run = Run("--rom-dir '" + (dir_.path() / "ROMS").string() + "'");
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.output.find("lower ROM not found"), std::string::npos) << run.output;
+  EXPECT_NE(run.out.find("lower ROM not found"), std::string::npos) << run.out;
 }
 
 TEST_F(CliStartDir, ProfileOptionReadsTheGivenFile) {
   WriteProfile("[CPC]\nCPUSPEED=40000\n");
   WriteText(dir_.path() / "fast.pfl", "[CPC]\r\nCpuSpeed=60000\r\n");
   CliRun run = Run("--profile '" + (dir_.path() / "fast.pfl").string() + "'");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("machine time: 0.60 s"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("machine time: 0.60 s"), std::string::npos) << run.out;
 
   run = Run("--profile '" + (dir_.path() / "none.pfl").string() + "'");
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.output.find("profile not found"), std::string::npos) << run.output;
+  EXPECT_NE(run.out.find("profile not found"), std::string::npos) << run.out;
 }
 
-TEST(Cli, EmptyStartFolderIsLeftEmpty) {
+TEST(CliStartDirEmpty, StartFolderIsLeftEmpty) {
   TempDir dir;
   const CliRun run = RunCli("--start-dir '" + dir.path().string() + "' --frames 1");
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.output.find("ROM folder not found"), std::string::npos) << run.output;
+  EXPECT_NE(run.out.find("ROM folder not found"), std::string::npos) << run.out;
   EXPECT_TRUE(dir.Listing().empty());
 }
 
