@@ -81,6 +81,8 @@ struct Family {
   const char* prefix;  // file name start; "" = unprefixed
 };
 
+void PrintTo(const Family& f, std::ostream* os) { *os << f.name; }
+
 bool InFamily(const std::string& file, const Family& f) {
   const std::string p = f.prefix;
   if (p.empty()) return file.size() == 7;  // "xx.json"
