@@ -25,6 +25,7 @@ void CrtcReset(CrtcState& c) {
   c.LastRow = c.InAdjust = c.VsyncDone = 0;
   c.HorizontalDisplay = c.VerticalDisplay = c.DISPEN = 1;
   c.VideoAddress = 0;
+  c.VerticalCheck = 1;
   c.LightPenArmed = 0;
 }
 
@@ -34,7 +35,10 @@ void CrtcWrite(CrtcState& c, uint16_t port, uint8_t value) {
       c.SelectedRegister = value & 0x1F;
       break;
     case 1:
-      if (c.SelectedRegister < 16) c.R[c.SelectedRegister] = value & kWriteMask[CrtcTypeIndex(c)][c.SelectedRegister];
+      if (c.SelectedRegister < 16) {
+        c.R[c.SelectedRegister] = value & kWriteMask[CrtcTypeIndex(c)][c.SelectedRegister];
+        c.VerticalCheck = 1;
+      }
       break;
     default:
       break;

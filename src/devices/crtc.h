@@ -37,6 +37,11 @@ struct CrtcState {
   uint8_t HorizontalDisplay, VerticalDisplay;
   uint8_t EndOfLine, EndOfRow, EndOfFrame;
   uint8_t LastRow, InAdjust, VsyncDone;
+  // Set by anything that changes the registers outside CrtcStep (register
+  // writes, reset, snapshot loading, debugger edits): the next step then
+  // re-evaluates the vertical compares, which it otherwise does only at a
+  // line start.
+  uint8_t VerticalCheck;
 
   uint16_t VideoAddress;  // RAM address of the character pair shown now
 

@@ -10,7 +10,8 @@ inline void CrtcStep(Machine& m) {
   CrtcState& c = m.Crtc;
 
   // 1. Line start, or the next character of the line.
-  if (c.EndOfLine) {
+  const uint8_t lineStart = c.EndOfLine;
+  if (lineStart) {
     c.EndOfLine = 0;
     c.HorizontalDisplay = 1;
     c.HCC = 0;
@@ -73,21 +74,26 @@ inline void CrtcStep(Machine& m) {
       c.HsyncCounter = (c.HsyncCounter + 1) & 0x0F;
     }
   }
-  // 6..9. Row, frame and vertical display ends. The flags stay set once
-  // raised, so these compares run branch-free on every step.
-  c.EndOfRow |= c.RA == c.R[9];
-  c.LastRow |= c.VCC == c.R[4];
-  // The adjust area lasts R5 lines; R5 = 0 never matches here.
-  const uint8_t adjustDone = c.InAdjust & (c.AdjustCounter == c.R[5] - 1);
-  c.EndOfRow |= adjustDone;
-  c.EndOfFrame |= adjustDone;
-  c.VerticalDisplay &= c.VCC != c.R[6];
-  // 10. VSYNC start, once per frame.
-  if (c.VCC == c.R[7] && !c.VsyncDone) {
-    c.VSYNC = 1;
-    c.VsyncDone = 1;
-    BeamVsyncStart(m);
-    GateArrayVsyncStart(m);
+  // 6..10. Row, frame, vertical display and VSYNC. Their inputs (RA, VCC,
+  // the adjust state, R4..R9) change only at a line start or through a
+  // register write, and their results stay set once raised, so between
+  // those events a second look would change nothing.
+  if (lineStart | c.VerticalCheck) {
+    c.VerticalCheck = 0;
+    c.EndOfRow |= c.RA == c.R[9];
+    c.LastRow |= c.VCC == c.R[4];
+    // The adjust area lasts R5 lines; R5 = 0 never matches here.
+    const uint8_t adjustDone = c.InAdjust & (c.AdjustCounter == c.R[5] - 1);
+    c.EndOfRow |= adjustDone;
+    c.EndOfFrame |= adjustDone;
+    c.VerticalDisplay &= c.VCC != c.R[6];
+    // Once per frame.
+    if (c.VCC == c.R[7] && !c.VsyncDone) {
+      c.VSYNC = 1;
+      c.VsyncDone = 1;
+      BeamVsyncStart(m);
+      GateArrayVsyncStart(m);
+    }
   }
   // 11.
   c.DISPEN = c.HorizontalDisplay & c.VerticalDisplay;

@@ -212,3 +212,17 @@ TEST(Crtc, LightPenLatchesTheAddressWhenTheBeamReachesTheTarget) {
   Ticks(*m, kFrame);
   EXPECT_EQ(m->Crtc.LightPenArmed, 1);
 }
+
+TEST(Crtc, VerticalRegisterWrittenMidLineActsOnTheNextStep) {
+  auto m = MakeMachine();
+  for (int i = 0; i < kFrame; ++i) CrtcStep(*m);
+  while (!(m->Crtc.VCC == 5 && m->Crtc.HCC == 10)) CrtcStep(*m);
+  ASSERT_TRUE(m->Crtc.DISPEN);
+  WriteCrtc(*m, 6, 5);  // the border starts in this row
+  CrtcStep(*m);
+  EXPECT_EQ(m->Crtc.VerticalDisplay, 0);
+  EXPECT_EQ(m->Crtc.DISPEN, 0);
+  WriteCrtc(*m, 7, 5);  // and so does VSYNC
+  CrtcStep(*m);
+  EXPECT_EQ(m->Crtc.VSYNC, 1);
+}
