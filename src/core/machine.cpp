@@ -29,6 +29,9 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.MicrosecondsPerTick = config.MicrosecondsPerTick;
   m.Z80Multiplier = config.Z80Multiplier < 1 ? 1 : (config.Z80Multiplier > 20 ? 20 : config.Z80Multiplier);
   m.Z80.CountCycles = config.CountCycles;
+  m.Video.Monitor = static_cast<uint8_t>(config.Monitor);
+  m.Video.DoubleScanLine = config.DoubleScanLine;
+  RebuildByteExpansionTable(m);  // the monitor may have changed
 }
 
 void ResetMachine(Machine& m) {

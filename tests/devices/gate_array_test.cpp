@@ -22,7 +22,9 @@ TEST(GateArray, SixRequestsPerFrame52LinesApartEachLostAtTheEndOfItsHsync) {
       ASSERT_EQ(m->Crtc.HCC, 46);
     }
     // Nobody accepts it (interrupts are off), so it ends with its HSYNC.
-    if (m->Z80.InterruptRequest) ASSERT_TRUE(m->Crtc.HSYNC);
+    if (m->Z80.InterruptRequest) {
+      ASSERT_TRUE(m->Crtc.HSYNC);
+    }
     highSteps += m->Z80.InterruptRequest;
   }
   ASSERT_EQ(rises.size(), 12u);
@@ -47,7 +49,9 @@ TEST(GateArray, ResynchronisesAtTheSecondHsyncAfterVsync) {
       Tick(*m);
       if (!h && m->Crtc.HSYNC) {
         ++hsyncs;
-        if (hsyncs == 1) EXPECT_FALSE(m->Z80.InterruptRequest) << int(counter);
+        if (hsyncs == 1) {
+          EXPECT_FALSE(m->Z80.InterruptRequest) << int(counter);
+        }
       }
     }
     requested = m->Z80.InterruptRequest;
