@@ -13,7 +13,9 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "devices/screen_text.h"
 #include "frontend/settings.h"
+#include "platform/image_writer.h"
 
 namespace {
 
@@ -29,6 +31,10 @@ struct CliOptions {
   double seconds = -1;
   int speedPercent = 100;
   bool benchmark = false;
+  std::string screenshot;
+  bool screenText = false;
+  std::string monitor;  // default: MONITOR
+  bool singleScanLine = false;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -53,6 +59,10 @@ int main(int argc, char** argv) {
                                      "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
                           ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
+  app.add_option("--screenshot", opt.screenshot, "Write the picture after the run (.png or .bmp)");
+  app.add_flag("--screen-text", opt.screenText, "Print the characters on the CPC screen after the run");
+  app.add_option("--monitor", opt.monitor, "Monitor: colour or green (default: MONITOR)")->check(CLI::IsMember({"colour", "green"}));
+  app.add_flag("--single-scan-line", opt.singleScanLine, "Leave every other picture row dark");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -84,6 +94,10 @@ int main(int argc, char** argv) {
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
   if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (!opt.monitor.empty()) config.Monitor = opt.monitor == "green" ? kMonitorGreen : kMonitorColour;
+  if (opt.singleScanLine) config.DoubleScanLine = false;
+  if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
+    Fail("unknown picture format (use .png or .bmp): " + opt.screenshot);
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;
@@ -109,6 +123,14 @@ int main(int argc, char** argv) {
     const long percent = wall > 0 ? std::lround(emulated / wall * 100.0) : 0;
     std::printf("periods: %ld, machine time: %.2f s, wall time: %.3f s\n", periods, emulated, wall);
     std::printf("emulated speed: %ld%% of real time\n", percent);
+  }
+  if (!opt.screenshot.empty()) {
+    const ImageResult written = WriteImage(opt.screenshot, &machine->Video.FrameBitmap[0][0], kFrameWidth,
+                                           kFrameHeight, FramePalette());
+    if (!written.Ok) Fail(written.Error);
+  }
+  if (opt.screenText) {
+    for (const std::string& line : ScreenText(*machine)) std::printf("%s\n", line.c_str());
   }
   return 0;
 }
