@@ -31,6 +31,7 @@ struct MachineConfig {
   int32_t RamBankLimit = 0;
   bool Ram4Mb = false;
   uint32_t CrtcType = 0;
+  uint32_t Vendor = 14;                  // VENDOR: 2 x brand index, 14 = AMSTRAD
   uint32_t MicrosecondsPerTick = 20000;  // CPUSPEED
   uint32_t Z80Multiplier = 1;            // Z80SPEED
   bool CountCycles = true;               // CPUSTATES
