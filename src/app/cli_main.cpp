@@ -31,7 +31,7 @@ struct CliOptions {
   int speedPercent = 100;
   bool benchmark = false;
   std::string typeText;
-  double typeDelay = 2.0;  // emulated seconds: the 6128 firmware is at "Ready" by then
+  double typeDelay = 1.5;  // emulated seconds: the 6128 firmware is at "Ready" by then
   std::string wavFile;
   std::string romLow;
   std::vector<std::string> romUpper;  // SLOT=NAME
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
   app.add_option("--type", opt.typeText, "Type TEXT through AutoType (\\n = line end)");
-  app.add_option("--type-delay", opt.typeDelay, "Emulated seconds before typing starts (default 2)")
+  app.add_option("--type-delay", opt.typeDelay, "Emulated seconds before typing starts (default 1.5)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--wav", opt.wavFile, "Record the sound of the run (44100 Hz, 16-bit stereo)");
   app.add_option("--rom-low", opt.romLow, "Lower ROM image in the ROM folder (default 6128Low.ROM)");
