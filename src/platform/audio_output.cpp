@@ -13,12 +13,16 @@ bool SoundOpen(SoundOutput& out, PsgState& psg, const SoundSettings& settings) {
   out.Error.clear();
   if (!settings.Enabled) return false;
 #ifdef PELLUCIDORE_HAVE_SDL2
-  if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+  // Started and stopped with each open, so a changed driver or a device
+  // plugged in since is seen by the next open, as the settings dialog expects.
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     out.Error = SDL_GetError();
     return false;
   }
+  out.SubsystemStarted = true;
   if (SDL_GetNumAudioDevices(0) <= 0) {
     out.Error = "no audio output device";
+    SoundClose(out, psg);
     return false;
   }
   SDL_AudioSpec want{};
@@ -32,6 +36,7 @@ bool SoundOpen(SoundOutput& out, PsgState& psg, const SoundSettings& settings) {
   const SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (dev == 0) {
     out.Error = SDL_GetError();
+    SoundClose(out, psg);
     return false;
   }
   out.Device = dev;
@@ -55,6 +60,8 @@ void SoundClose(SoundOutput& out, PsgState& psg) {
     SDL_ClearQueuedAudio(out.Device);
     SDL_CloseAudioDevice(out.Device);
   }
+  if (out.SubsystemStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  out.SubsystemStarted = false;
 #endif
   out.Device = 0;
 }

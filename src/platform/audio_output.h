@@ -23,6 +23,7 @@ struct SoundSettings {
 struct SoundOutput {
   uint32_t Device = 0;  // SDL audio device id, 0 = none
   uint32_t QueueLimitBytes = 0;
+  bool SubsystemStarted = false;  // SDL audio started by SoundOpen, stopped by SoundClose
   std::string Error;    // why the last open failed
 };
 
