@@ -17,6 +17,7 @@
 #include "core/machine.h"
 #include "frontend/autotype.h"
 #include "platform/wav_writer.h"
+#include "frontend/settings.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ namespace fs = std::filesystem;
 constexpr int kPeriodsPerSecond = 50;
 
 struct CliOptions {
+  std::string startDir;
+  std::string profile;
   std::string romDir;
   int frames = -1;
   double seconds = -1;
@@ -86,16 +89,20 @@ class CliHooks : public PeriodHooks {
 int main(int argc, char** argv) {
   CLI::App app{"Pellucidore: Amstrad CPC 464/664/6128 emulator, headless runner", "pellucidore-cli"};
   CliOptions opt;
-  app.add_option("--rom-dir", opt.romDir, "Folder holding the ROM images (default: ROMS in the working directory)");
+  app.add_option("--start-dir", opt.startDir,
+                 "Folder holding Pellux.ini and the default folders (default: the working directory)");
+  app.add_option("--profile", opt.profile, "Machine profile to read instead of the last one (a .pfl file)");
+  app.add_option("--rom-dir", opt.romDir, "Folder holding the ROM images (default: ROMDIR of Pellux.ini)");
   app.add_option("--frames", opt.frames, "Run this many 20 ms periods")->check(CLI::NonNegativeNumber);
   app.add_option("--seconds", opt.seconds, "Run this many seconds of machine time")->check(CLI::NonNegativeNumber);
-  app.add_option("--speed", opt.speedPercent, "Machine speed in percent of a real CPC (0 freezes it)")
-      ->check(CLI::Range(0, 1000));
+  auto* speedOption = app.add_option("--speed", opt.speedPercent,
+                                     "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
+                          ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
   app.add_option("--type", opt.typeText, "Type TEXT through AutoType (\\n = line end)");
   app.add_option("--type-delay", opt.typeDelay, "Emulated seconds before typing starts (default 1.5)")
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--wav", opt.wavFile, "Record the sound of the run (44100 Hz, 16-bit stereo)");
+  app.add_option("--wav", opt.wavFile, "Record the sound of the run (the profile's format, else 44100 Hz 16-bit stereo)");
   app.add_option("--rom-low", opt.romLow, "Lower ROM image in the ROM folder (default 6128Low.ROM)");
   app.add_option("--rom-upper", opt.romUpper, "Upper ROM slot: SLOT=NAME, 0..15; EMPTY empties it (repeatable)")
       ->take_all();
@@ -107,9 +114,25 @@ int main(int argc, char** argv) {
     Fail(e.what());
   }
 
-  MachineConfig config;
-  config.RomDir = opt.romDir.empty() ? fs::path("ROMS") : fs::path(opt.romDir);
+  // The settings and the profile are read, never written: the runner must
+  // not change a start directory it was pointed at.
   std::error_code ec;
+  const fs::path startDir = opt.startDir.empty() ? fs::current_path(ec) : fs::path(opt.startDir);
+  if (!fs::is_directory(startDir, ec)) Fail("start folder not found: " + startDir.string());
+  Settings settings = DefaultSettings(startDir);
+  LoadSettings(settings, MissingFile::Leave);
+  if (!opt.profile.empty()) {
+    fs::path profile = opt.profile;
+    // A bare name that is not in the working folder is looked for in PFLDIR.
+    if (!fs::exists(profile, ec) && !profile.has_parent_path()) profile = fs::path(settings.PFLDIR) / profile;
+    if (!fs::is_regular_file(profile, ec)) Fail("profile not found: " + opt.profile);
+    LoadProfileFile(settings, profile);
+  } else {
+    LoadProfile(settings, MissingFile::Leave);
+  }
+  if (!opt.romDir.empty()) settings.ROMDIR = opt.romDir;
+
+  MachineConfig config = MachineConfigFromSettings(settings);
   if (!fs::is_directory(config.RomDir, ec)) Fail("ROM folder not found: " + config.RomDir.string());
   if (!opt.romLow.empty()) config.LowerRom = opt.romLow;
   for (const std::string& slotRom : opt.romUpper) {
@@ -128,7 +151,7 @@ int main(int argc, char** argv) {
   }
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
-  config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;
@@ -147,7 +170,11 @@ int main(int argc, char** argv) {
   CliHooks hooks;
   WavWriter wav;
   if (!opt.wavFile.empty()) {
-    PsgSetOutputFormat(machine->Psg, 44100, 2, 16);
+    // The profile's sound format when there is a profile, else CD-like.
+    if (!opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec))
+      PsgSetOutputFormat(machine->Psg, config.SampleRate, config.SoundChannels, config.BitsPerSample);
+    else
+      PsgSetOutputFormat(machine->Psg, 44100, 2, 16);
     machine->Psg.SamplingEnabled = 1;  // no device: the recording alone takes the samples
     if (!wav.Open(opt.wavFile, machine->Psg.SampleRate, machine->Psg.Channels, machine->Psg.BitsPerSample))
       Fail(wav.Error());

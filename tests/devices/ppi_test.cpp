@@ -27,7 +27,7 @@ TEST_F(PpiTest, AfterResetEveryPortIsAnInput) {
 
 TEST_F(PpiTest, PortBCarriesBrandRefreshVsyncAndPrinterBusy) {
   struct Case {
-    uint32_t vendor;
+    uint8_t vendor;
     bool vsync, busy, output;
     uint8_t expected;
   };
@@ -36,11 +36,11 @@ TEST_F(PpiTest, PortBCarriesBrandRefreshVsyncAndPrinterBusy) {
       {0, false, false, false, 0x10},  {10, true, false, false, 0x1B}, {14, true, true, true, 0xFF},
   };
   for (const Case& c : cases) {
-    auto machine = CreateMachine(MachineConfig{.RomDir = "/nonexistent", .Vendor = c.vendor});
+    auto machine = CreateMachine(MachineConfig{.RomDir = "/nonexistent", .Brand = c.vendor});
     machine->Crtc.VSYNC = c.vsync;
     machine->Ppi.PrinterBusy = c.busy;
     if (c.output) PpiWrite(*machine, kControl, 0x80);
-    EXPECT_EQ(PpiRead(*machine, kPortB), c.expected) << "vendor " << c.vendor;
+    EXPECT_EQ(PpiRead(*machine, kPortB), c.expected) << "vendor " << int(c.vendor);
   }
   EXPECT_EQ(PpiRead(*m, kControl), 0xFF);
 }
