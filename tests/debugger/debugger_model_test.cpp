@@ -329,7 +329,7 @@ TEST_F(DebuggerModelTest, StepsKeepTheFrameLoopsTiming) {
   twin->Z80.PC = m->Z80.PC;
 
   uint32_t microseconds = 0;
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < 400; ++i) {
     const uint32_t owed = m->Z80.NopCounter;
     StepInstruction(*m);
     microseconds += owed + 1;
@@ -342,6 +342,8 @@ TEST_F(DebuggerModelTest, StepsKeepTheFrameLoopsTiming) {
   EXPECT_EQ(m->BeamX, twin->BeamX);
   EXPECT_EQ(m->BeamY, twin->BeamY);
   EXPECT_EQ(std::memcmp(&m->Crtc, &twin->Crtc, sizeof m->Crtc), 0);
+  EXPECT_EQ(std::memcmp(&m->GateArray, &twin->GateArray, sizeof m->GateArray), 0);
+  EXPECT_EQ(std::memcmp(&m->Video.FrameBitmap, &twin->Video.FrameBitmap, sizeof m->Video.FrameBitmap), 0);
 }
 
 TEST_F(DebuggerModelTest, SteppingHaltStaysOnItAndMovesTheVideoByItsLength) {
