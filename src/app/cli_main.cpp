@@ -20,6 +20,7 @@
 #include "platform/wav_writer.h"
 #include "frontend/settings.h"
 #include "platform/image_writer.h"
+#include "storage/snapshot.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ struct CliOptions {
   std::string wavFile;
   std::string romLow;
   std::vector<std::string> romUpper;  // SLOT=NAME
+  std::string snapshot;      // loaded before the run
+  std::string saveSnapshot;  // written after it
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -116,6 +119,8 @@ int main(int argc, char** argv) {
   app.add_option("--rom-low", opt.romLow, "Lower ROM image in the ROM folder (default 6128Low.ROM)");
   app.add_option("--rom-upper", opt.romUpper, "Upper ROM slot: SLOT=NAME, 0..15; EMPTY empties it (repeatable)")
       ->take_all();
+  app.add_option("--snapshot", opt.snapshot, "Load an SNA snapshot before running");
+  app.add_option("--save-snapshot", opt.saveSnapshot, "Save an SNA snapshot after the run");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -181,6 +186,9 @@ int main(int argc, char** argv) {
                                             std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
 
   auto machine = CreateMachine(config);
+  if (!opt.snapshot.empty()) {
+    if (const SnapshotResult loaded = LoadSnapshot(*machine, opt.snapshot); !loaded.Ok) Fail(loaded.Error);
+  }
   CliHooks hooks;
   WavWriter wav;
   if (!opt.wavFile.empty()) {
@@ -218,6 +226,9 @@ int main(int argc, char** argv) {
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
+  if (!opt.saveSnapshot.empty()) {
+    if (const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot); !saved.Ok) Fail(saved.Error);
+  }
 
   if (opt.benchmark) {
     const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
