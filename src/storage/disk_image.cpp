@@ -146,8 +146,10 @@ InsertResult OpenDiskFile(DriveImage& d, const std::string& path) {
   d.Source = kSourceFile;
   d.WriteFailed = 0;
   if (!S_ISREG(st.st_mode)) return Refuse(d, path, "not a file");
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+  // A file without any write permission bit stays unwritten even for root,
+  // who could open it for writing regardless.
+  int fd = (st.st_mode & 0222) ? open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+  if (fd < 0 && (!(st.st_mode & 0222) || errno == EACCES || errno == EROFS || errno == EPERM)) {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     d.ReadOnly = fd >= 0;
   }
