@@ -13,6 +13,7 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "frontend/settings.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ namespace fs = std::filesystem;
 constexpr int kPeriodsPerSecond = 50;
 
 struct CliOptions {
+  std::string startDir;
+  std::string profile;
   std::string romDir;
   int frames = -1;
   double seconds = -1;
@@ -40,11 +43,15 @@ class CliHooks : public PeriodHooks {};
 int main(int argc, char** argv) {
   CLI::App app{"Pellucidore: Amstrad CPC 464/664/6128 emulator, headless runner", "pellucidore-cli"};
   CliOptions opt;
-  app.add_option("--rom-dir", opt.romDir, "Folder holding the ROM images (default: ROMS in the working directory)");
+  app.add_option("--start-dir", opt.startDir,
+                 "Folder holding Pellux.ini and the default folders (default: the working directory)");
+  app.add_option("--profile", opt.profile, "Machine profile to read instead of the last one (a .pfl file)");
+  app.add_option("--rom-dir", opt.romDir, "Folder holding the ROM images (default: ROMDIR of Pellux.ini)");
   app.add_option("--frames", opt.frames, "Run this many 20 ms periods")->check(CLI::NonNegativeNumber);
   app.add_option("--seconds", opt.seconds, "Run this many seconds of machine time")->check(CLI::NonNegativeNumber);
-  app.add_option("--speed", opt.speedPercent, "Machine speed in percent of a real CPC (0 freezes it)")
-      ->check(CLI::Range(0, 1000));
+  auto* speedOption = app.add_option("--speed", opt.speedPercent,
+                                     "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
+                          ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
   try {
     app.parse(argc, argv);
@@ -54,13 +61,29 @@ int main(int argc, char** argv) {
     Fail(e.what());
   }
 
-  MachineConfig config;
-  config.RomDir = opt.romDir.empty() ? fs::path("ROMS") : fs::path(opt.romDir);
+  // The settings and the profile are read, never written: the runner must
+  // not change a start directory it was pointed at.
   std::error_code ec;
+  const fs::path startDir = opt.startDir.empty() ? fs::current_path(ec) : fs::path(opt.startDir);
+  if (!fs::is_directory(startDir, ec)) Fail("start folder not found: " + startDir.string());
+  Settings settings = DefaultSettings(startDir);
+  LoadSettings(settings, MissingFile::Leave);
+  if (!opt.profile.empty()) {
+    fs::path profile = opt.profile;
+    // A bare name that is not in the working folder is looked for in PFLDIR.
+    if (!fs::exists(profile, ec) && !profile.has_parent_path()) profile = fs::path(settings.PFLDIR) / profile;
+    if (!fs::is_regular_file(profile, ec)) Fail("profile not found: " + opt.profile);
+    LoadProfileFile(settings, profile);
+  } else {
+    LoadProfile(settings, MissingFile::Leave);
+  }
+  if (!opt.romDir.empty()) settings.ROMDIR = opt.romDir;
+
+  MachineConfig config = MachineConfigFromSettings(settings);
   if (!fs::is_directory(config.RomDir, ec)) Fail("ROM folder not found: " + config.RomDir.string());
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
-  config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;

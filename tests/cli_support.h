@@ -1,0 +1,37 @@
+// Runs pellucidore-cli (or another tool) as a child process for end-to-end
+// tests and hands back its exit status and output.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+
+struct CommandResult {
+  int status = -1;
+  std::string out;  // stdout and stderr together
+};
+
+inline CommandResult RunCommand(const std::string& command) {
+  CommandResult r;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+  int raw = pclose(pipe);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
+}
+
+inline std::string SharedDir() {
+  if (const char* env = std::getenv("PELLUCIDORE_SHARED_DIR")) return env;
+  return PELLUCIDORE_SHARED_DIR;
+}
+
+inline std::string RomDir() { return SharedDir() + "/roms"; }
+
+inline bool HaveRoms() { return std::filesystem::exists(RomDir() + "/6128Low.ROM"); }
+
+inline std::string Cli() { return std::string("'") + PELLUCIDORE_CLI_PATH + "'"; }
