@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_support.h"
 #include "storage/disk_image.h"
 #include "storage/fdc.h"
 
@@ -223,11 +224,6 @@ class TempDir {
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline std::string SharedDir() {
-  if (const char* env = std::getenv("PELLUCIDORE_SHARED_DIR")) return env;
-  return PELLUCIDORE_SHARED_DIR;
 }
 
 // Driving the controller through its ports.
