@@ -14,7 +14,9 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "devices/screen_text.h"
 #include "frontend/settings.h"
+#include "platform/image_writer.h"
 
 namespace {
 
@@ -32,6 +34,10 @@ struct CliOptions {
   bool benchmark = false;
   std::string diskA, diskB, zipMember;
   bool writable = false;
+  std::string screenshot;
+  bool screenText = false;
+  std::string monitor;  // default: MONITOR
+  bool singleScanLine = false;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -89,6 +95,10 @@ int main(int argc, char** argv) {
   app.add_option("--disk-b", opt.diskB, "DSK image or ZIP archive for drive B (default: FDD1 of the settings)");
   app.add_option("--zip-member", opt.zipMember, "The DSK member to use when an archive holds several");
   app.add_flag("--writable", opt.writable, "Drives not write protected, whatever WRPROTECTION0/1 say");
+  app.add_option("--screenshot", opt.screenshot, "Write the picture after the run (.png or .bmp)");
+  app.add_flag("--screen-text", opt.screenText, "Print the characters on the CPC screen after the run");
+  app.add_option("--monitor", opt.monitor, "Monitor: colour or green (default: MONITOR)")->check(CLI::IsMember({"colour", "green"}));
+  app.add_flag("--single-scan-line", opt.singleScanLine, "Leave every other picture row dark");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -120,6 +130,10 @@ int main(int argc, char** argv) {
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
   if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (!opt.monitor.empty()) config.Monitor = opt.monitor == "green" ? kMonitorGreen : kMonitorColour;
+  if (opt.singleScanLine) config.DoubleScanLine = false;
+  if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
+    Fail("unknown picture format (use .png or .bmp): " + opt.screenshot);
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;
@@ -157,6 +171,14 @@ int main(int argc, char** argv) {
     const long percent = wall > 0 ? std::lround(emulated / wall * 100.0) : 0;
     std::printf("periods: %ld, machine time: %.2f s, wall time: %.3f s\n", periods, emulated, wall);
     std::printf("emulated speed: %ld%% of real time\n", percent);
+  }
+  if (!opt.screenshot.empty()) {
+    const ImageResult written = WriteImage(opt.screenshot, &machine->Video.FrameBitmap[0][0], kFrameWidth,
+                                           kFrameHeight, FramePalette());
+    if (!written.Ok) Fail(written.Error);
+  }
+  if (opt.screenText) {
+    for (const std::string& line : ScreenText(*machine)) std::printf("%s\n", line.c_str());
   }
   return 0;
 }
