@@ -26,6 +26,7 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.Memory.RamBankLimit = config.RamBankLimit;
   m.Memory.Ram4MbEnabled = config.Ram4Mb;
   m.Crtc.Type = config.CrtcType;
+  m.Ppi.Brand = (config.Brand <= 14 && !(config.Brand & 1)) ? config.Brand / 2 : 7;  // VENDOR = 2 x brand
   m.MicrosecondsPerTick = config.MicrosecondsPerTick;
   m.Z80Multiplier = config.Z80Multiplier < 1 ? 1 : (config.Z80Multiplier > 20 ? 20 : config.Z80Multiplier);
   m.Z80.CountCycles = config.CountCycles;
