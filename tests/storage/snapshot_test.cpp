@@ -439,10 +439,15 @@ TEST(SnapshotCli, BadSnapshotExitsWithTwo) {
   if (!HaveRoms()) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
   TempDir dir;
   WriteFile(dir / "short.sna", std::vector<uint8_t>(1000, 0));
-  for (const fs::path& bad : {dir / "short.sna", dir / "missing.sna"}) {
+  const std::pair<fs::path, std::string> cases[] = {
+      {dir / "short.sna", "is not a snapshot"},
+      {dir / "missing.sna", "cannot read snapshot"},
+  };
+  for (const auto& [bad, message] : cases) {
     auto r = RunCommand(Cli() + " --rom-dir '" + RomDir() + "' --frames 1 --snapshot '" + bad.string() + "'");
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find(bad.string()), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one-line message expected: " << r.out;
   }
 }
