@@ -21,6 +21,7 @@
 
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
+#include "frontend/qt/snapshot_menu.h"
 #include "platform/key_codes.h"
 
 namespace fs = std::filesystem;
@@ -307,8 +308,8 @@ void TMainCPCForm::BuildMenus() {
       wp->setChecked(drive[7] == 'A' ? settings_.WRPROTECTION0 : settings_.WRPROTECTION1);
       pending(wp);
     }
-    pending(file->addAction("Load SnapShot"));
-    pending(file->addAction("Save Snapshot"));
+    file->addAction("Load SnapShot", this, [this] { LoadSnapshotClicked(*this); });
+    file->addAction("Save Snapshot", this, [this] { SaveSnapshotClicked(*this); });
   };
 
   QMenu* file = menuBar()->addMenu("File");
