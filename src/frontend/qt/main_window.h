@@ -21,6 +21,7 @@
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
 
+class DriveMenus;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -37,6 +38,7 @@ class TMainCPCForm : public QMainWindow {
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
+  DriveMenus* drives() const { return drives_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -76,6 +78,7 @@ class TMainCPCForm : public QMainWindow {
   void ApplyDisplaySettings();
   void ApplyLayout();
   void UpdateProfileCaptions();
+  void UpdateLamps();
   bool HandleKeyDown(int code, bool autoRepeat);
   bool HandleKeyUp(int code, bool autoRepeat);
   bool HandleMouse(QEvent* event);
@@ -109,7 +112,9 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
+  DriveMenus* drives_ = nullptr;
   LampPanel* lamps_ = nullptr;
+  QTimer lampTimer_;
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
   QLabel* panelSpeed_ = nullptr;
