@@ -47,6 +47,7 @@ DriveMenus::DriveMenus(QWidget* window, Machine& m, Settings& s, std::function<v
     return QFileDialog::getOpenFileName(window_, drive == 0 ? "Load Floppy Disk A" : "Load Floppy Disk B", start,
                                         "DSK Files (*.dsk *.DSK *.zip *.ZIP)");
   };
+  Message = [this](const QString& text) { QMessageBox::warning(window_, "Pellucidore", text); };
   ChooseMember = [this](const QStringList& members) {
     TCompressedBox box(members, window_);
     return box.exec() == QDialog::Accepted ? box.Chosen() : QString();
@@ -82,7 +83,7 @@ void DriveMenus::Refresh() {
 }
 
 void DriveMenus::Show(const std::vector<std::string>& messages) {
-  for (const std::string& text : messages) QMessageBox::warning(window_, "Pellucidore", QString::fromStdString(text));
+  for (const std::string& text : messages) Message(QString::fromStdString(text));
 }
 
 void DriveMenus::Insert(int drive, const QString& path, const QString& member) {

@@ -51,6 +51,7 @@ class DriveMenus : public QObject {
   // Tests replace the dialogs.
   std::function<QString(int drive)> ChooseFile;
   std::function<QString(const QStringList& members)> ChooseMember;
+  std::function<void(const QString& text)> Message;
 
  private:
   void Insert(int drive, const QString& path, const QString& member);
