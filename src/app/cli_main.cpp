@@ -13,6 +13,7 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "storage/new_images.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ struct CliOptions {
   double seconds = -1;
   int speedPercent = 100;
   bool benchmark = false;
+  std::string newDsk, dskFormat = "system", newHdd, sizeMb;
+  std::string hdd0, hdd1;
+  bool symbiface = false;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -34,6 +38,24 @@ struct CliOptions {
 }
 
 class CliHooks : public PeriodHooks {};
+
+// --new-dsk / --new-hdd: write the blank image and report its final name.
+int MakeNewImage(const CliOptions& opt) {
+  ImageWriteResult r;
+  if (!opt.newDsk.empty()) {
+    const NewDiskFormat format = opt.dskFormat == "data"     ? NewDiskFormat::Data
+                                 : opt.dskFormat == "vendor" ? NewDiskFormat::Vendor
+                                                             : NewDiskFormat::System;
+    r = WriteNewDsk(opt.newDsk, format);
+  } else {
+    const auto size = ParseHddSizeMb(opt.sizeMb);
+    if (!size) Fail("--size-mb must be a whole number from 1 to 60000");
+    r = WriteNewHdd(opt.newHdd, *size);
+  }
+  if (!r.Ok()) Fail(r.Error);
+  std::printf("%s\n", r.Written.c_str());
+  return 0;
+}
 
 }  // namespace
 
@@ -46,6 +68,17 @@ int main(int argc, char** argv) {
   app.add_option("--speed", opt.speedPercent, "Machine speed in percent of a real CPC (0 freezes it)")
       ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
+  auto* newDsk = app.add_option("--new-dsk", opt.newDsk, "Write a blank formatted DSK image and exit");
+  app.add_option("--format", opt.dskFormat, "Format of --new-dsk: system, data or vendor")
+      ->check(CLI::IsMember({"system", "data", "vendor"}))
+      ->needs(newDsk);
+  auto* newHdd = app.add_option("--new-hdd", opt.newHdd, "Write a blank FAT16 hard disk image and exit")
+                     ->excludes(newDsk);
+  auto* sizeMb = app.add_option("--size-mb", opt.sizeMb, "Size of --new-hdd in MB (1-60000)")->needs(newHdd);
+  newHdd->needs(sizeMb);
+  auto* symbiface = app.add_flag("--symbiface", opt.symbiface, "Fit the SymbiFace II card");
+  app.add_option("--hdd0", opt.hdd0, "SymbiFace II master hard disk image")->needs(symbiface);
+  app.add_option("--hdd1", opt.hdd1, "SymbiFace II slave hard disk image")->needs(symbiface);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -53,6 +86,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     Fail(e.what());
   }
+
+  if (!opt.newDsk.empty() || !opt.newHdd.empty()) return MakeNewImage(opt);
 
   MachineConfig config;
   config.RomDir = opt.romDir.empty() ? fs::path("ROMS") : fs::path(opt.romDir);
@@ -69,6 +104,18 @@ int main(int argc, char** argv) {
   auto machine = CreateMachine(config);
   CliHooks hooks;
 
+  // The card's memory lives in the start directory, as in the program.
+  const fs::path startDir = fs::current_path(ec);
+  if (opt.symbiface) {
+    const bool dipSwitch[8] = {true, true, true, true, true, true, true, true};
+    SymbifaceConfigure(machine->Memory, true, dipSwitch);
+    SymbifaceStart(*machine, startDir, {}, {});
+    for (int drive = 0; drive < 2; ++drive) {
+      const std::string& path = drive == 0 ? opt.hdd0 : opt.hdd1;
+      if (std::string error = SymbifaceOpenImage(machine->Symbiface, drive, path); !error.empty()) Fail(error);
+    }
+  }
+
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto next = start;
@@ -80,6 +127,10 @@ int main(int argc, char** argv) {
     }
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  if (opt.symbiface) {
+    if (std::string error = SymbifaceEnd(*machine, startDir); !error.empty())
+      std::cerr << "pellucidore-cli: " << error << "\n";
+  }
 
   if (opt.benchmark) {
     const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
