@@ -29,6 +29,9 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.MicrosecondsPerTick = config.MicrosecondsPerTick;
   m.Z80Multiplier = config.Z80Multiplier < 1 ? 1 : (config.Z80Multiplier > 20 ? 20 : config.Z80Multiplier);
   m.Z80.CountCycles = config.CountCycles;
+  m.Memory.SymbifaceEnabled = config.SymbifaceEnabled;
+  for (int i = 0; i < 8; ++i) m.Memory.SymbifaceDipSwitch[i] = config.SymbifaceDipSwitch[i];
+  UpdateMemoryBanks(m.Memory);
 }
 
 void ResetMachine(Machine& m) {
