@@ -242,3 +242,52 @@ TEST_F(NewImageFiles, RunnerWritesImages) {
 }
 
 }  // namespace
+
+namespace {
+
+// The 6128 firmware with a new image in drive A: AMSDOS must recognise the
+// format by its sector numbers and use the whole disk.
+class NewDiskOnTheCpc : public NewImageFiles {
+ protected:
+  void SetUp() override {
+    NewImageFiles::SetUp();
+    if (!HaveRoms()) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
+    const auto help = RunCommand(Cli() + " --help");
+    for (const char* option : {"--disk-a", "--writable", "--type", "--screen-text"})
+      if (help.out.find(option) == std::string::npos)
+        GTEST_SKIP() << "the runner has no " << option << " option yet";
+  }
+  CommandResult Run(const fs::path& disk, const std::string& typed, int seconds) {
+    return RunCommand("cd '" + dir_.string() + "' && " + Cli() + " --rom-dir '" + RomDir() + "' --disk-a '" +
+                      disk.string() + "' --writable --benchmark --seconds " + std::to_string(seconds) +
+                      " --type '" + typed + "' --screen-text");
+  }
+};
+
+TEST_F(NewDiskOnTheCpc, CatShowsTheFreeSpaceOfEachFormat) {
+  struct Case {
+    NewDiskFormat format;
+    const char* free;
+  } cases[] = {{NewDiskFormat::Data, "178K free"}, {NewDiskFormat::System, "169K free"}};
+  for (const auto& c : cases) {
+    const auto disk = WriteNewDsk(dir_ / "blank", c.format);
+    ASSERT_TRUE(disk.Ok()) << disk.Error;
+    const auto r = Run(disk.Written, "CAT\\n", 8);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(c.free), std::string::npos) << r.out;
+    fs::remove(disk.Written);
+  }
+}
+
+TEST_F(NewDiskOnTheCpc, SaveAndLoadOnADataDisk) {
+  const auto disk = WriteNewDsk(dir_ / "work", NewDiskFormat::Data);
+  ASSERT_TRUE(disk.Ok()) << disk.Error;
+  const auto r = Run(disk.Written, "10 PRINT 6*7\\nSAVE\"PROG\\nNEW\\nLOAD\"PROG\\nRUN\\n", 12);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find(" 42"), std::string::npos) << r.out;
+  const auto image = ReadFile(disk.Written);
+  const std::string directoryEntry = "PROG    BAS";
+  EXPECT_NE(std::search(image.begin(), image.end(), directoryEntry.begin(), directoryEntry.end()), image.end());
+}
+
+}  // namespace
