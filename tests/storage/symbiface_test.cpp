@@ -386,3 +386,85 @@ TEST_F(Symbiface, RunnerFitsTheCard) {
 }
 
 }  // namespace
+
+namespace {
+
+// A CPC program, hand-assembled, that writes 4 sectors from &5000 to LBA 100
+// and reads them back to &6000, keeping both final status bytes at &7000.
+TEST_F(Symbiface, Z80ProgramRoundTripsFourSectors) {
+  const fs::path file = AttachNewImage();
+  const uint8_t program[] = {
+      0x01, 0x0A, 0xFD,  // LD BC,&FD0A
+      0x3E, 0x04,        // LD A,4
+      0xED, 0x79,        // OUT (C),A       sector count
+      0x0C,              // INC C
+      0x3E, 0x64,        // LD A,100
+      0xED, 0x79,        // OUT (C),A       LBA 0..7
+      0x0C,              // INC C
+      0xAF,              // XOR A
+      0xED, 0x79,        // OUT (C),A       LBA 8..15
+      0x0C,              // INC C
+      0xED, 0x79,        // OUT (C),A       LBA 16..23
+      0x0C,              // INC C
+      0x3E, 0xE0,        // LD A,&E0
+      0xED, 0x79,        // OUT (C),A       master, LBA
+      0x0C,              // INC C
+      0x3E, 0x30,        // LD A,&30
+      0xED, 0x79,        // OUT (C),A       write sectors
+      0x21, 0x00, 0x50,  // LD HL,&5000
+      0x0E, 0x08,        // LD C,&08
+      0x11, 0x00, 0x08,  // LD DE,&0800
+      0x7E,              // wloop: LD A,(HL)
+      0xED, 0x79,        // OUT (C),A
+      0x23,              // INC HL
+      0x1B,              // DEC DE
+      0x7A,              // LD A,D
+      0xB3,              // OR E
+      0x20, 0xF7,        // JR NZ,wloop
+      0x0E, 0x0F,        // LD C,&0F
+      0xED, 0x78,        // IN A,(C)
+      0x32, 0x00, 0x70,  // LD (&7000),A
+      0x0E, 0x0A,        // LD C,&0A
+      0x3E, 0x04,        // LD A,4
+      0xED, 0x79,        // OUT (C),A
+      0x0C,              // INC C
+      0x3E, 0x64,        // LD A,100
+      0xED, 0x79,        // OUT (C),A
+      0x0E, 0x0F,        // LD C,&0F
+      0x3E, 0x20,        // LD A,&20
+      0xED, 0x79,        // OUT (C),A       read sectors
+      0x21, 0x00, 0x60,  // LD HL,&6000
+      0x0E, 0x08,        // LD C,&08
+      0x11, 0x00, 0x08,  // LD DE,&0800
+      0xED, 0x78,        // rloop: IN A,(C)
+      0x77,              // LD (HL),A
+      0x23,              // INC HL
+      0x1B,              // DEC DE
+      0x7A,              // LD A,D
+      0xB3,              // OR E
+      0x20, 0xF7,        // JR NZ,rloop
+      0x0E, 0x0F,        // LD C,&0F
+      0xED, 0x78,        // IN A,(C)
+      0x32, 0x01, 0x70,  // LD (&7001),A
+      0x76,              // HALT
+  };
+  MemoryMap& mem = m_->Memory;
+  for (size_t i = 0; i < sizeof program; ++i) WriteByte(mem, static_cast<uint16_t>(0x4000 + i), program[i]);
+  std::vector<uint8_t> data(2048);
+  for (size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<uint8_t>(i ^ (i >> 8) ^ 0x5A);
+    WriteByte(mem, static_cast<uint16_t>(0x5000 + i), data[i]);
+  }
+  m_->Z80.PC = 0x4000;
+  for (int n = 0; n < 100000 && !m_->Z80.Halted; ++n) ExecuteInstruction(*m_);
+  ASSERT_TRUE(m_->Z80.Halted) << "the program did not reach its HALT";
+
+  EXPECT_EQ(ReadByte(mem, 0x7000), 0x50);
+  EXPECT_EQ(ReadByte(mem, 0x7001), 0x50);
+  std::vector<uint8_t> back(2048);
+  for (size_t i = 0; i < back.size(); ++i) back[i] = ReadByte(mem, static_cast<uint16_t>(0x6000 + i));
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(FileBytes(file, 256 + 100 * 512, data.size()), data);
+}
+
+}  // namespace
