@@ -160,12 +160,9 @@ template <unsigned y>
   } else if constexpr (y == 2 || y == 3 || y == 7) {
     const unsigned c = (y == 3) ? r.FlagC : 0;
     const unsigned d = (a - v - c) & 0x1FF;
-    uint64_t f = kFlags.szyx[d & 0xFF] | kFlags.subHvc[((a ^ v ^ d) >> 4) & 0x19];
-    if constexpr (y == 3) {
-      // Overflow here is judged against v + c as one 9-bit operand.
-      const unsigned vc = v + c;
-      f = (f & ~kPV) | (uint64_t((((vc ^ a) & (a ^ d)) >> 7) & 1) << 40);
-    }
+    // Overflow as the chip computes it, carry included (SBC A,&7F with
+    // carry from 0 gives -128: no overflow).
+    const uint64_t f = kFlags.szyx[d & 0xFF] | kFlags.subHvc[((a ^ v ^ d) >> 4) & 0x19];
     if constexpr (y != 7) r.AF.B.H = uint8_t(d);
     StoreFlags(r, f);
   } else if constexpr (y == 4) {

@@ -235,8 +235,8 @@ TEST(Z80Arithmetic, SubtractAndCompareResults) {
     uint8_t a, carry;
     uint8_t resultA, f;
   } cases[] = {
-      // Overflow is judged against &7F + carry = &80 as one operand.
-      {"SBC A,&7F", {0xDE, 0x7F}, 0x00, 1, 0x80, 0x80 | 0x10 | 0x04 | 0x02 | 0x01},
+      // 0 - 127 - 1 = -128 fits: no overflow, as on the chip.
+      {"SBC A,&7F", {0xDE, 0x7F}, 0x00, 1, 0x80, 0x80 | 0x10 | 0x02 | 0x01},
       // Y and X come from the difference &01, not from &20.
       {"CP &20", {0xFE, 0x20}, 0x21, 0, 0x21, 0x02},
       {"CP &08", {0xFE, 0x08}, 0x10, 0, 0x10, 0x10 | 0x08 | 0x02},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -147,4 +149,20 @@ TEST(HardwareColours, TwentySevenColoursAndTheGreenMonitorBlacks) {
     if (c.R == 0 && c.G == 0 && c.B == 0) blacks.insert(i);
   }
   EXPECT_EQ(blacks, (std::set<int>{1, 8, 9, 16, 17}));
+}
+
+TEST(GateArray, Z80TakesSixInterruptsPerFrame) {
+  auto m = MakeMachine();
+  // &4000: DI; mode 0, ROMs off; LD HL,&8000; IM 1; LD SP,&C000; EI;
+  // HALT; JR back to the HALT. &0038: INC (HL); EI; RET.
+  const uint8_t program[] = {0xF3, 0x01, 0x8C, 0x7F, 0xED, 0x49, 0x21, 0x00, 0x80, 0xED,
+                             0x56, 0x31, 0x00, 0xC0, 0xFB, 0x76, 0x18, 0xFD};
+  const uint8_t handler[] = {0x34, 0xFB, 0xC9};
+  std::copy(std::begin(program), std::end(program), m->Memory.BaseRam + 0x4000);
+  std::copy(std::begin(handler), std::end(handler), m->Memory.BaseRam + 0x0038);
+  m->Z80.PC = 0x4000;
+  Ticks(*m, 2 * kFrame);
+  const uint8_t before = m->Memory.BaseRam[0x8000];
+  Ticks(*m, 10 * kFrame);
+  EXPECT_EQ(static_cast<uint8_t>(m->Memory.BaseRam[0x8000] - before), 60);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -206,5 +207,71 @@ TEST(Renderer, FarVsyncRollsBy100RowsPerFrameThenLocks) {
       }
       EXPECT_EQ(before, k.beamYBefore[i]) << "R7=" << int(k.r7) << " VSYNC " << i;
     }
+  }
+}
+
+namespace {
+
+// A hand-assembled program at &4000: sets the mode (ROMs off), pens 0, 1,
+// 2, 3, 15 and the border, narrows the picture to 32 x 20 characters
+// through the CRTC, writes three screen bytes and loops.
+std::vector<uint8_t> DrawingProgram(uint8_t mode, const uint8_t (&bytes)[3]) {
+  std::vector<uint8_t> p = {0xF3, 0x01, static_cast<uint8_t>(0x8C | mode), 0x7F, 0xED, 0x49};  // DI; mode
+  const uint8_t pens[][2] = {{0, 4}, {1, 11}, {2, 12}, {3, 6}, {15, 26}, {0x10, 23}};
+  for (auto [pen, colour] : pens) {
+    for (uint8_t v : {pen, static_cast<uint8_t>(0x40 | colour)}) {
+      p.insert(p.end(), {0x0E, v, 0xED, 0x49});  // LD C,v; OUT (C),C
+    }
+  }
+  const uint8_t crtc[][2] = {{1, 32}, {6, 20}};
+  for (auto [reg, value] : crtc) {
+    p.insert(p.end(), {0x01, reg, 0xBC, 0xED, 0x49});    // LD BC,&BCrr; OUT (C),C
+    p.insert(p.end(), {0x01, value, 0xBD, 0xED, 0x49});  // LD BC,&BDvv; OUT (C),C
+  }
+  const uint16_t addresses[3] = {0xC000, 0xC001, 0xC800};
+  for (int i = 0; i < 3; ++i)  // LD A,n; LD (nn),A
+    p.insert(p.end(), {0x3E, bytes[i], 0x32, static_cast<uint8_t>(addresses[i]), static_cast<uint8_t>(addresses[i] >> 8)});
+  p.insert(p.end(), {0x18, 0xFE});  // JR $
+  return p;
+}
+
+}  // namespace
+
+TEST(Renderer, ProgramDrawsInEachMode) {
+  struct Case {
+    uint8_t mode;
+    uint8_t bytes[3];  // at &C000, &C001 (line 0) and &C800 (line 1)
+    uint8_t line0[16], line1[8];  // expected colours
+  };
+  // Pen colours: 0 -> 4, 1 -> 11, 2 -> 12, 3 -> 6, 15 -> 26.
+  const Case cases[] = {
+      {0, {0x80, 0xFF, 0x0C}, {11, 11, 11, 11, 4, 4, 4, 4, 26, 26, 26, 26, 26, 26, 26, 26}, {12, 12, 12, 12, 12, 12, 12, 12}},
+      {1, {0x88, 0x0F, 0xF0}, {6, 6, 4, 4, 4, 4, 4, 4, 12, 12, 12, 12, 12, 12, 12, 12}, {11, 11, 11, 11, 11, 11, 11, 11}},
+      {2, {0xA5, 0x0F, 0x80}, {11, 4, 11, 4, 4, 11, 4, 11, 4, 4, 4, 4, 11, 11, 11, 11}, {11, 4, 4, 4, 4, 4, 4, 4}},
+      {3, {0x88, 0x44, 0xCC}, {6, 6, 6, 6, 4, 4, 4, 4, 4, 4, 4, 4, 6, 6, 6, 6}, {6, 6, 6, 6, 6, 6, 6, 6}},
+  };
+  for (const Case& k : cases) {
+    auto m = MakeMachine();
+    const std::vector<uint8_t> program = DrawingProgram(k.mode, k.bytes);
+    std::copy(program.begin(), program.end(), m->Memory.BaseRam + 0x4000);
+    m->Z80.PC = 0x4000;
+    Ticks(*m, 3 * kFrame);
+
+    const auto& frame = m->Video.FrameBitmap;
+    ASSERT_EQ(m->GateArray.ScreenMode, k.mode);
+    for (int x = 0; x < 16; ++x) {
+      EXPECT_EQ(frame[kPictureTop][kPictureLeft + x], k.line0[x]) << "mode " << int(k.mode) << " x " << x;
+      EXPECT_EQ(frame[kPictureTop + 1][kPictureLeft + x], k.line0[x]) << "mode " << int(k.mode) << " x " << x;
+    }
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(frame[kPictureTop + 2][kPictureLeft + x], k.line1[x]) << "mode " << int(k.mode) << " x " << x;
+    // The rest of the 32 x 20 picture is pen 0; the border is colour 23.
+    EXPECT_EQ(frame[kPictureTop + 2][kPictureLeft + 8], 4);
+    EXPECT_EQ(frame[kPictureTop][kPictureLeft - 1], 23);
+    EXPECT_EQ(frame[kPictureTop - 1][kPictureLeft], 23);
+    EXPECT_EQ(frame[kPictureTop][kPictureLeft + 511], 4);
+    EXPECT_EQ(frame[kPictureTop][kPictureLeft + 512], 23);
+    EXPECT_EQ(frame[kPictureTop + 319][kPictureLeft], 4);
+    EXPECT_EQ(frame[kPictureTop + 320][kPictureLeft], 23);
   }
 }

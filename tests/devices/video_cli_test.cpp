@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,9 +18,15 @@ namespace {
 
 fs::path RomDir() { return fs::path(PELLUCIDORE_SHARED_DIR) / "roms"; }
 
-int RunCli(const std::string& args) {
-  const std::string command = std::string(PELLUCIDORE_CLI_PATH) + " " + args + " >/dev/null 2>&1";
-  const int status = std::system(command.c_str());
+int RunCli(const std::string& args, std::string* output = nullptr) {
+  const std::string command = std::string(PELLUCIDORE_CLI_PATH) + " " + args + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    if (output) output->append(buffer, n);
+  const int status = ::pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -43,4 +50,14 @@ TEST(VideoCli, UnknownPictureFormatIsABadArgument) {
   if (!fs::exists(RomDir() / "6128Low.ROM")) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
   EXPECT_EQ(RunCli("--rom-dir " + RomDir().string() + " --frames 1 --screenshot out.jpg"), 2);
   EXPECT_EQ(RunCli("--rom-dir " + RomDir().string() + " --frames 1 --monitor amber"), 2);
+}
+
+TEST(VideoCli, ScreenTextShowsTheFirmwareBanner) {
+  if (!fs::exists(RomDir() / "6128Low.ROM")) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
+  std::string text;
+  ASSERT_EQ(RunCli("--rom-dir " + RomDir().string() + " --seconds 3 --benchmark --screen-text", &text), 0);
+  // The banner and the prompt, each on its own right-trimmed row.
+  EXPECT_NE(text.find("\n Amstrad 128K Microcomputer  (v3)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n BASIC 1.1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nReady\n"), std::string::npos) << text;
 }
