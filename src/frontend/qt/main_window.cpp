@@ -697,7 +697,10 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
         if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, true, altHeld_);
       } else if (me->button() == Qt::RightButton) {
         if (settings_.MOUSEEN) MouseJoystickRightButton(m.Keyboard, true);
-        if (!cursorHidden_) popupMenu->popup(me->globalPosition().toPoint());
+        if (!cursorHidden_) {
+          showToolbarAction->setChecked(settings_.TOOLBAR);
+          popupMenu->popup(me->globalPosition().toPoint());
+        }
       }
       return false;
     case QEvent::MouseButtonRelease:
