@@ -69,8 +69,11 @@ SerialLineSettings SerialLineSettingsFromRegisters(const SerialState& s) {
   // host whatever bit 0 says would put a parity bit on the wire that an 8N1
   // peer cannot frame, so a cleared bit 0 means no parity at all.
   if (r4 & 0x01) out.Parity = (r4 & 0x02) ? SerialParity::Even : SerialParity::Odd;
+  // Stop bits as the DART encodes them: 01 one, 10 one and a half, 11 two
+  // (00, the synchronous modes, has no asynchronous meaning: one). Reading
+  // 01 as one and a half would turn the usual setting into 1.5 stop bits.
   switch ((r4 >> 2) & 3) {
-    case 1:
+    case 2:
       out.StopBits = SerialStopBits::OneAndHalf;
       break;
     case 3:
