@@ -13,6 +13,7 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "platform/serial_port.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ struct CliOptions {
   double seconds = -1;
   int speedPercent = 100;
   bool benchmark = false;
+  std::string serialPort;
+  int printerMode = -1;
+  std::string printerDir;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -46,6 +50,11 @@ int main(int argc, char** argv) {
   app.add_option("--speed", opt.speedPercent, "Machine speed in percent of a real CPC (0 freezes it)")
       ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
+  app.add_option("--serial", opt.serialPort, "Host serial port for the serial interface (e.g. /dev/ttyUSB0)");
+  app.add_option("--printer-mode", opt.printerMode,
+                 "Printer port: 0 not connected, 1 default printer, 2 RTF file, 3 LPT, 4 BIN file, 5 Digiblaster")
+      ->check(CLI::Range(0, 5));
+  app.add_option("--printer-dir", opt.printerDir, "Folder for printer output files (implies RTF printing)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -69,6 +78,18 @@ int main(int argc, char** argv) {
   auto machine = CreateMachine(config);
   CliHooks hooks;
 
+  // Failing host devices are switched off, as in the window, and said so.
+  if (!opt.serialPort.empty()) {
+    const std::string message = SerialOpen(machine->Serial, opt.serialPort, MakeHostSerialPort());
+    if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
+  }
+  if (opt.printerMode < 0 && !opt.printerDir.empty()) opt.printerMode = kPrinterRtfFile;
+  if (opt.printerMode >= 0) {
+    if (!opt.printerDir.empty()) machine->Printer.PrintDir = opt.printerDir;
+    const std::string message = PrinterSetMode(*machine, static_cast<uint32_t>(opt.printerMode));
+    if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
+  }
+
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto next = start;
@@ -80,6 +101,8 @@ int main(int argc, char** argv) {
     }
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  PrinterStop(*machine);  // completes (or removes) the print file
+  SerialClose(machine->Serial);
 
   if (opt.benchmark) {
     const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
