@@ -13,6 +13,7 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "frontend/settings.h"
 #include "platform/serial_port.h"
 
 namespace {
@@ -22,6 +23,8 @@ namespace fs = std::filesystem;
 constexpr int kPeriodsPerSecond = 50;
 
 struct CliOptions {
+  std::string startDir;
+  std::string profile;
   std::string romDir;
   int frames = -1;
   double seconds = -1;
@@ -44,11 +47,15 @@ class CliHooks : public PeriodHooks {};
 int main(int argc, char** argv) {
   CLI::App app{"Pellucidore: Amstrad CPC 464/664/6128 emulator, headless runner", "pellucidore-cli"};
   CliOptions opt;
-  app.add_option("--rom-dir", opt.romDir, "Folder holding the ROM images (default: ROMS in the working directory)");
+  app.add_option("--start-dir", opt.startDir,
+                 "Folder holding Pellux.ini and the default folders (default: the working directory)");
+  app.add_option("--profile", opt.profile, "Machine profile to read instead of the last one (a .pfl file)");
+  app.add_option("--rom-dir", opt.romDir, "Folder holding the ROM images (default: ROMDIR of Pellux.ini)");
   app.add_option("--frames", opt.frames, "Run this many 20 ms periods")->check(CLI::NonNegativeNumber);
   app.add_option("--seconds", opt.seconds, "Run this many seconds of machine time")->check(CLI::NonNegativeNumber);
-  app.add_option("--speed", opt.speedPercent, "Machine speed in percent of a real CPC (0 freezes it)")
-      ->check(CLI::Range(0, 1000));
+  auto* speedOption = app.add_option("--speed", opt.speedPercent,
+                                     "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
+                          ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
   app.add_option("--serial", opt.serialPort, "Host serial port for the serial interface (e.g. /dev/ttyUSB0)");
   app.add_option("--printer-mode", opt.printerMode,
@@ -63,13 +70,29 @@ int main(int argc, char** argv) {
     Fail(e.what());
   }
 
-  MachineConfig config;
-  config.RomDir = opt.romDir.empty() ? fs::path("ROMS") : fs::path(opt.romDir);
+  // The settings and the profile are read, never written: the runner must
+  // not change a start directory it was pointed at.
   std::error_code ec;
+  const fs::path startDir = opt.startDir.empty() ? fs::current_path(ec) : fs::path(opt.startDir);
+  if (!fs::is_directory(startDir, ec)) Fail("start folder not found: " + startDir.string());
+  Settings settings = DefaultSettings(startDir);
+  LoadSettings(settings, MissingFile::Leave);
+  if (!opt.profile.empty()) {
+    fs::path profile = opt.profile;
+    // A bare name that is not in the working folder is looked for in PFLDIR.
+    if (!fs::exists(profile, ec) && !profile.has_parent_path()) profile = fs::path(settings.PFLDIR) / profile;
+    if (!fs::is_regular_file(profile, ec)) Fail("profile not found: " + opt.profile);
+    LoadProfileFile(settings, profile);
+  } else {
+    LoadProfile(settings, MissingFile::Leave);
+  }
+  if (!opt.romDir.empty()) settings.ROMDIR = opt.romDir;
+
+  MachineConfig config = MachineConfigFromSettings(settings);
   if (!fs::is_directory(config.RomDir, ec)) Fail("ROM folder not found: " + config.RomDir.string());
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
-  config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;
@@ -78,17 +101,21 @@ int main(int argc, char** argv) {
   auto machine = CreateMachine(config);
   CliHooks hooks;
 
-  // Failing host devices are switched off, as in the window, and said so.
-  if (!opt.serialPort.empty()) {
-    const std::string message = SerialOpen(machine->Serial, opt.serialPort, MakeHostSerialPort());
+  // SERIAL, PARMODE and PRINTDIR unless the options say otherwise. Failing
+  // host devices are switched off, as in the window, and said so.
+  {
+    const std::string port = opt.serialPort.empty() ? settings.SERIAL : opt.serialPort;
+    const std::string message = SerialOpen(machine->Serial, port, MakeHostSerialPort());
     if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
   }
-  if (opt.printerMode < 0 && !opt.printerDir.empty()) opt.printerMode = kPrinterRtfFile;
-  if (opt.printerMode >= 0) {
-    if (!opt.printerDir.empty()) machine->Printer.PrintDir = opt.printerDir;
-    const std::string message = PrinterSetMode(*machine, static_cast<uint32_t>(opt.printerMode));
-    if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
-  }
+  uint32_t printerMode = config.PrinterMode;
+  if (opt.printerMode >= 0)
+    printerMode = static_cast<uint32_t>(opt.printerMode);
+  else if (!opt.printerDir.empty())
+    printerMode = kPrinterRtfFile;
+  machine->Printer.PrintDir = opt.printerDir.empty() ? fs::path(settings.PRINTDIR) : fs::path(opt.printerDir);
+  if (const std::string message = PrinterSetMode(*machine, printerMode); !message.empty())
+    std::cerr << "pellucidore-cli: " << message << "\n";
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();

@@ -34,6 +34,17 @@ struct MachineConfig {
   uint32_t MicrosecondsPerTick = 20000;  // CPUSPEED
   uint32_t Z80Multiplier = 1;            // Z80SPEED
   bool CountCycles = true;               // CPUSTATES
+  // Read by the devices that use them when they open or reset.
+  uint8_t Brand = 14;              // VENDOR: port B bits 3..1 = Brand / 2
+  uint32_t Monitor = 1;            // MONITOR: 1 colour, 2 green
+  bool DoubleScanLine = true;      // DOUBLESCANLINE
+  bool SoundEnabled = false;       // SOUNDENABLED
+  uint32_t SoundChannels = 1;      // CHANNELS
+  uint32_t SampleRate = 22050;     // SAMPLERATE
+  uint32_t BitsPerSample = 8;      // BITSPERSAMPLE
+  uint32_t PrinterMode = 0;        // PARMODE
+  bool SymbifaceEnabled = false;   // SYMBIFACE ENABLED
+  std::array<uint8_t, 8> SymbifaceDipSwitch = {1, 1, 1, 1, 1, 1, 1, 1};  // ROM0ENABLE..ROM7ENABLE
 
   static std::array<std::string, kUpperRomSlots> DefaultUpperRoms() {
     std::array<std::string, kUpperRomSlots> roms;
