@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "core/emulation_thread.h"
 #include "core/machine.h"
 
 namespace {
@@ -105,6 +107,78 @@ class SerialPtyTest : public ::testing::Test {
   std::unique_ptr<Machine> m;
   int far = -1;
 };
+
+// A machine without ROM files whose lower ROM (enabled at reset, at &0000)
+// holds the program; interrupts stay off after reset.
+std::unique_ptr<Machine> MachineRunning(const std::vector<uint8_t>& program) {
+  MachineConfig config;
+  config.RomDir = "/nonexistent";
+  auto m = CreateMachine(config);
+  std::memset(m->Memory.LowerRom, 0, sizeof m->Memory.LowerRom);
+  std::copy(program.begin(), program.end(), m->Memory.LowerRom);
+  return m;
+}
+
+// False while the CPU is the stand-in that treats every byte as a NOP.
+bool HaveRealZ80() {
+  auto m = MachineRunning({0x3E, 0x05});  // LD A,5
+  ExecuteInstruction(*m);
+  return m->Z80.AF.B.H == 5;
+}
+
+TEST_F(SerialPtyTest, Z80ProgramTalksThroughChannelA) {
+  if (!HaveRealZ80()) GTEST_SKIP() << "needs the Z80 executor";
+  // Sends the zero-terminated text at &0020 to channel A's data port.
+  std::vector<uint8_t> send = {
+      0x01, 0xDC, 0xFA,  // LD BC,&FADC
+      0x21, 0x20, 0x00,  // LD HL,&0020
+      0x7E,              // loop: LD A,(HL)
+      0xB7,              // OR A
+      0x28, 0x05,        // JR Z,done
+      0xED, 0x79,        // OUT (C),A
+      0x23,              // INC HL
+      0x18, 0xF7,        // JR loop
+      0x18, 0xFE,        // done: JR done
+  };
+  send.resize(0x20);
+  const std::string text = "HELLO FROM THE CPC\r\n";
+  send.insert(send.end(), text.begin(), text.end());
+  send.push_back(0);
+  m = MachineRunning(send);
+  ASSERT_EQ(SerialOpen(m->Serial, pty->names[0], MakeHostSerialPort()), "");
+  PeriodHooks hooks;
+  RunPeriod(*m, hooks);  // the program ends well inside one period; the poll sends
+  const auto got = ReadFor(far, text.size(), std::chrono::seconds(2));
+  EXPECT_EQ(std::string(got.begin(), got.end()), text);
+  SerialClose(m->Serial);
+
+  // Copies every byte that arrives to &8000 on.
+  m = MachineRunning({
+      0x21, 0x00, 0x80,  // LD HL,&8000
+      0x01, 0xDD, 0xFA,  // wait: LD BC,&FADD
+      0xED, 0x78,        // IN A,(C)
+      0x3D,              // DEC A: status 1 means input
+      0x20, 0xF8,        // JR NZ,wait
+      0x0D,              // DEC C: &FADC
+      0xED, 0x78,        // IN A,(C)
+      0x77,              // LD (HL),A
+      0x23,              // INC HL
+      0x18, 0xF1,        // JR wait
+  });
+  ASSERT_EQ(SerialOpen(m->Serial, pty->names[0], MakeHostSerialPort()), "");
+  const std::string reply = "READY";
+  ASSERT_EQ(write(far, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+  std::string back;
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (back.size() < reply.size() && Clock::now() < deadline) {
+    RunPeriod(*m, hooks);  // the poll fetches, the next period's program reads
+    back.clear();
+    for (uint16_t a = 0x8000; ReadByte(m->Memory, a) != 0 && a < 0x8100; ++a)
+      back += static_cast<char>(ReadByte(m->Memory, a));
+    usleep(5000);
+  }
+  EXPECT_EQ(back, reply);
+}
 
 speed_t SpeedOf(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);

@@ -61,7 +61,7 @@ TEST(PrinterCli, BasicPrintsThroughChannel8IntoRtf) {
   const std::string program =
       "PRINT #8,\"HI\";CHR$(123);CHR$(27);\"-1AB\";CHR$(27);\"-0\"\\n"
       "PRINT #8,\"OK\"\\n";
-  const CommandResult r = RunCommand(Base(start) + " --seconds 12 --printer-dir '" + prints.path.string() +
+  const CommandResult r = RunCommand(Base(start) + " --benchmark --seconds 12 --printer-dir '" + prints.path.string() +
                                      "' --type '" + program + "'");
   ASSERT_EQ(r.status, 0) << r.out;
   const auto files = FilesIn(prints.path);

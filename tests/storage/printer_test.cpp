@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -255,6 +256,44 @@ TEST_F(PrinterTest, DigiblasterPlaybackJumpsBackWhenItCatchesUp) {
   int jumps = 0;
   for (size_t i = 1; i < played.size(); ++i) jumps += played[i] != (played[i - 1] + 1) % 16;
   EXPECT_GE(jumps, 2) << "playback never caught up at half speed";
+}
+
+// False while the CPU is the stand-in that treats every byte as a NOP.
+bool HaveRealZ80() {
+  MachineConfig config;
+  config.RomDir = "/nonexistent";
+  auto m = CreateMachine(config);
+  m->Memory.LowerRom[0] = 0x3E;  // LD A,5
+  m->Memory.LowerRom[1] = 0x05;
+  ExecuteInstruction(*m);
+  return m->Z80.AF.B.H == 5;
+}
+
+TEST_F(PrinterTest, DigiblasterSamplesAProgramsWritesEvery45Microseconds) {
+  if (!HaveRealZ80()) GTEST_SKIP() << "needs the Z80 executor";
+  // OUT (C),A / INC A / JR: a new value every 8 microseconds, the first
+  // (0) at step 5, so the sample at step s sees value (s - 6) / 8.
+  const uint8_t program[] = {
+      0x01, 0x00, 0xEF,  // LD BC,&EF00
+      0xAF,              // XOR A
+      0xED, 0x79,        // loop: OUT (C),A
+      0x3C,              // INC A
+      0x18, 0xFB,        // JR loop
+  };
+  std::memset(m->Memory.LowerRom, 0, sizeof m->Memory.LowerRom);
+  std::memcpy(m->Memory.LowerRom, program, sizeof program);
+  RecordingDevice device;
+  m->Printer.Device = &device;
+  ASSERT_EQ(PrinterSetMode(*m, kPrinterDigiblaster), "");
+  PeriodHooks hooks;
+  for (int tick = 0; tick < 3; ++tick) {
+    RunPeriod(*m, hooks);
+    const uint8_t* buffer = m->Printer.DigiBuffers[5 + tick];
+    for (uint32_t i = 0; i < kDigiBufferSamples; ++i) {
+      const uint32_t step = 20000 * tick + 45 * (i + 1);
+      ASSERT_EQ(buffer[i], static_cast<uint8_t>((step - 6) / 8)) << "tick " << tick << " sample " << i;
+    }
+  }
 }
 
 }  // namespace
