@@ -3,6 +3,7 @@
 // files (with a one-line message on stderr).
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -10,11 +11,16 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "devices/screen_text.h"
+#include "frontend/autotype.h"
+#include "platform/wav_writer.h"
 #include "frontend/settings.h"
 #include "platform/serial_port.h"
+#include "platform/image_writer.h"
 
 namespace {
 
@@ -33,6 +39,15 @@ struct CliOptions {
   std::string serialPort;
   int printerMode = -1;
   std::string printerDir;
+  std::string screenshot;
+  bool screenText = false;
+  std::string monitor;  // default: MONITOR
+  bool singleScanLine = false;
+  std::string typeText;
+  double typeDelay = 1.5;  // emulated seconds: the 6128 firmware is at "Ready" by then
+  std::string wavFile;
+  std::string romLow;
+  std::vector<std::string> romUpper;  // SLOT=NAME
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -40,7 +55,44 @@ struct CliOptions {
   std::exit(2);
 }
 
-class CliHooks : public PeriodHooks {};
+// --type: "\n" is a line end (RETURN, then the LF key AutoType gives every
+// line), "\\" a backslash; UTF-8 comes down to the single-byte code page,
+// other characters to a space.
+std::string TypingText(const std::string& arg) {
+  std::string text;
+  for (size_t i = 0; i < arg.size(); ++i) {
+    const auto c = static_cast<unsigned char>(arg[i]);
+    if (c == '\\' && i + 1 < arg.size() && (arg[i + 1] == 'n' || arg[i + 1] == '\\')) {
+      text += arg[++i] == 'n' ? "\r\n" : "\\";
+    } else if (c == '\n') {
+      text += "\r\n";
+    } else if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < arg.size()) {
+      text += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(arg[++i]) & 0x3F));
+    } else if (c >= 0xC0) {
+      text += ' ';
+      while (i + 1 < arg.size() && (static_cast<unsigned char>(arg[i + 1]) & 0xC0) == 0x80) ++i;
+    }
+  }
+  return text;
+}
+
+class CliHooks : public PeriodHooks {
+ public:
+  // --wav: the samples each period added to the PSG's ring.
+  WavWriter* Wav = nullptr;
+  void Capture(Machine& m) override {
+    if (!Wav) return;
+    samples_.clear();
+    PsgCollectSamples(m.Psg, cursor_, samples_);
+    Wav->Write(samples_.data(), samples_.size());
+  }
+
+ private:
+  PsgRingCursor cursor_;
+  std::vector<uint8_t> samples_;
+};
 
 }  // namespace
 
@@ -62,6 +114,17 @@ int main(int argc, char** argv) {
                  "Printer port: 0 not connected, 1 default printer, 2 RTF file, 3 LPT, 4 BIN file, 5 Digiblaster")
       ->check(CLI::Range(0, 5));
   app.add_option("--printer-dir", opt.printerDir, "Folder for printer output files (implies RTF printing)");
+  app.add_option("--screenshot", opt.screenshot, "Write the picture after the run (.png or .bmp)");
+  app.add_flag("--screen-text", opt.screenText, "Print the characters on the CPC screen after the run");
+  app.add_option("--monitor", opt.monitor, "Monitor: colour or green (default: MONITOR)")->check(CLI::IsMember({"colour", "green"}));
+  app.add_flag("--single-scan-line", opt.singleScanLine, "Leave every other picture row dark");
+  app.add_option("--type", opt.typeText, "Type TEXT through AutoType (\\n = line end)");
+  app.add_option("--type-delay", opt.typeDelay, "Emulated seconds before typing starts (default 1.5)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--wav", opt.wavFile, "Record the sound of the run (the profile's format, else 44100 Hz 16-bit stereo)");
+  app.add_option("--rom-low", opt.romLow, "Lower ROM image in the ROM folder (default 6128Low.ROM)");
+  app.add_option("--rom-upper", opt.romUpper, "Upper ROM slot: SLOT=NAME, 0..15; EMPTY empties it (repeatable)")
+      ->take_all();
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -90,16 +153,62 @@ int main(int argc, char** argv) {
 
   MachineConfig config = MachineConfigFromSettings(settings);
   if (!fs::is_directory(config.RomDir, ec)) Fail("ROM folder not found: " + config.RomDir.string());
+  if (!opt.romLow.empty()) config.LowerRom = opt.romLow;
+  for (const std::string& slotRom : opt.romUpper) {
+    const auto eq = slotRom.find('=');
+    int slot = -1;
+    try {
+      if (eq != std::string::npos && eq > 0) slot = std::stoi(slotRom.substr(0, eq));
+    } catch (const std::exception&) {
+    }
+    if (slot < 0 || slot > 15 || eq == std::string::npos || eq + 1 == slotRom.size())
+      Fail("--rom-upper wants SLOT=NAME with SLOT 0..15: " + slotRom);
+    const std::string name = slotRom.substr(eq + 1);
+    if (name != "EMPTY" && !fs::is_regular_file(config.RomDir / name, ec))
+      Fail("upper ROM not found: " + (config.RomDir / name).string());
+    config.UpperRoms[slot] = name;
+  }
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
   if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (!opt.monitor.empty()) config.Monitor = opt.monitor == "green" ? kMonitorGreen : kMonitorColour;
+  if (opt.singleScanLine) config.DoubleScanLine = false;
+  if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
+    Fail("unknown picture format (use .png or .bmp): " + opt.screenshot);
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;
   if (opt.seconds >= 0) periods = std::lround(opt.seconds * kPeriodsPerSecond);
 
+  AutoTypeState typing;
+  const bool typingOn = StartAutoType(typing, TypingText(opt.typeText));
+  // Without a length given, a run that types lasts until the typing is
+  // done (100 ms a character at full speed) and one second more.
+  if (typingOn && opt.frames < 0 && opt.seconds < 0)
+    periods = std::max(periods, std::lround((opt.typeDelay + typing.AutoTypeText.size() * 0.1 + 1.0) *
+                                            kPeriodsPerSecond * 20000.0 /
+                                            std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
+
   auto machine = CreateMachine(config);
   CliHooks hooks;
+  WavWriter wav;
+  if (!opt.wavFile.empty()) {
+    // The profile's sound format when there is a profile, else CD-like.
+    if (!opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec))
+      PsgSetOutputFormat(machine->Psg, config.SampleRate, config.SoundChannels, config.BitsPerSample);
+    else
+      PsgSetOutputFormat(machine->Psg, 44100, 2, 16);
+    machine->Psg.SamplingEnabled = 1;  // no device: the recording alone takes the samples
+    if (!wav.Open(opt.wavFile, machine->Psg.SampleRate, machine->Psg.Channels, machine->Psg.BitsPerSample))
+      Fail(wav.Error());
+    hooks.Wav = &wav;
+    hooks.Capture(*machine);  // places the ring cursor
+  }
+  // Typing is paced by machine time: one step per 50 ms, at most one per
+  // period so a fast machine still sees each press for a whole period.
+  uint64_t machineMicroseconds = 0;
+  uint64_t nextTypingStep = static_cast<uint64_t>(opt.typeDelay * 1e6);
+  bool typingActive = typingOn;
 
   // SERIAL, PARMODE and PRINTDIR unless the options say otherwise. Failing
   // host devices are switched off, as in the window, and said so.
@@ -122,6 +231,11 @@ int main(int argc, char** argv) {
   auto next = start;
   for (long i = 0; i < periods; ++i) {
     RunPeriod(*machine, hooks);
+    machineMicroseconds += machine->MicrosecondsPerTick;
+    if (typingActive && machineMicroseconds >= nextTypingStep) {
+      typingActive = AutoTypeStep(typing, machine->Keyboard);
+      nextTypingStep = std::max(nextTypingStep + 50000, machineMicroseconds);
+    }
     if (!opt.benchmark) {
       next += std::chrono::milliseconds(20);
       std::this_thread::sleep_until(next);
@@ -130,12 +244,21 @@ int main(int argc, char** argv) {
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   PrinterStop(*machine);  // completes (or removes) the print file
   SerialClose(machine->Serial);
+  if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
 
   if (opt.benchmark) {
     const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
     const long percent = wall > 0 ? std::lround(emulated / wall * 100.0) : 0;
     std::printf("periods: %ld, machine time: %.2f s, wall time: %.3f s\n", periods, emulated, wall);
     std::printf("emulated speed: %ld%% of real time\n", percent);
+  }
+  if (!opt.screenshot.empty()) {
+    const ImageResult written = WriteImage(opt.screenshot, &machine->Video.FrameBitmap[0][0], kFrameWidth,
+                                           kFrameHeight, FramePalette());
+    if (!written.Ok) Fail(written.Error);
+  }
+  if (opt.screenText) {
+    for (const std::string& line : ScreenText(*machine)) std::printf("%s\n", line.c_str());
   }
   return 0;
 }

@@ -26,9 +26,13 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.Memory.RamBankLimit = config.RamBankLimit;
   m.Memory.Ram4MbEnabled = config.Ram4Mb;
   m.Crtc.Type = config.CrtcType;
+  m.Ppi.Brand = (config.Brand <= 14 && !(config.Brand & 1)) ? config.Brand / 2 : 7;  // VENDOR = 2 x brand
   m.MicrosecondsPerTick = config.MicrosecondsPerTick;
   m.Z80Multiplier = config.Z80Multiplier < 1 ? 1 : (config.Z80Multiplier > 20 ? 20 : config.Z80Multiplier);
   m.Z80.CountCycles = config.CountCycles;
+  m.Video.Monitor = static_cast<uint8_t>(config.Monitor);
+  m.Video.DoubleScanLine = config.DoubleScanLine;
+  RebuildByteExpansionTable(m);  // the monitor may have changed
 }
 
 void ResetMachine(Machine& m) {
@@ -66,7 +70,9 @@ void EmulateTick(Machine& m) {
   for (uint32_t step = 1; step <= steps; ++step) {
     CrtcStep(m);  // may pull the beam back at HSYNC/VSYNC
     beamX = m.BeamX;
-    if (beamX - 224 < 992 - 224 && m.BeamY >= 47) RenderStep(m);
+    // BeamY is even, so 48 is the first drawn position; the bound also keeps
+    // the row above (BeamY - 48) inside the frame.
+    if (beamX - 224 < 992 - 224 && m.BeamY >= 48) RenderStep(m);
     beamX += 16;
     if (beamX == 1024) {
       beamX = 0;

@@ -12,6 +12,7 @@
 //   void InterruptAccepted()            (the gate array drops bit 5 of its counter)
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // A register pair; the low byte comes first, as in memory (x86-64 only).
@@ -40,11 +41,39 @@ struct Z80Registers {
   uint8_t InterruptRequest;
 };
 
-void ResetZ80(Z80Registers& r);
+// Entry v is 1 when v has an even number of set bits.
+inline constexpr std::array<uint8_t, 256> ParityTable = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned v = 0; v < 256; ++v) {
+    unsigned bits = 0;
+    for (unsigned b = 0; b < 8; ++b) bits += (v >> b) & 1;
+    t[v] = (bits & 1) ? 0 : 1;
+  }
+  return t;
+}();
 
-// Placeholder until the instruction set lands: every byte is a 1-NOP NOP.
+inline constexpr uint8_t BitMaskTable[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+
+// F = S Z Y H X PV N C from bit 7 down to bit 0. Anything outside the
+// executor that reads F packs first; anything that writes F unpacks after.
+inline void PackFlags(Z80Registers& r);
+inline void UnpackFlags(Z80Registers& r);
+
+// R = (R & &80) | ((R + 1) & &7F), as a table: it runs at least once per
+// instruction and the lookup is shorter than the arithmetic.
+inline constexpr std::array<uint8_t, 256> kNextR = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned v = 0; v < 256; ++v) t[v] = uint8_t((v & 0x80) | ((v + 1) & 0x7F));
+  return t;
+}();
+
+inline void IncrementR(Z80Registers& r) { r.R = kNextR[r.R]; }
+
+// Power-on state. CountCycles is a setting and is left alone.
+inline void ResetZ80(Z80Registers& r);
+
+// One interrupt acceptance or one whole instruction; sets NopCounter >= 1.
 template <class Bus>
-inline void ExecuteInstruction(Z80Registers& r, Bus&) {
-  ++r.PC;
-  r.NopCounter = 1;
-}
+inline void ExecuteInstruction(Z80Registers& r, Bus& bus);
+
+#include "core/z80_ops.h"

@@ -2,5 +2,63 @@
 
 #include "core/machine.h"
 
-void GateArrayReset(Machine&) {}
-void GateArrayWrite(Machine&, uint8_t) {}
+void GateArrayReset(Machine& m) {
+  GateArrayState& g = m.GateArray;
+  for (uint8_t& pen : g.PenColours) pen = kBlackColour;
+  g.BorderColour = kBlackColour;
+  g.SelectedPen = 0;
+  g.ScreenMode = 0;
+  RebuildByteExpansionTable(m);
+}
+
+void GateArrayWrite(Machine& m, uint8_t value) {
+  GateArrayState& g = m.GateArray;
+  switch (value >> 6) {
+    case 0:
+      g.SelectedPen = value & 0x1F;
+      break;
+    case 1:
+      if (g.SelectedPen & 0x10) {
+        g.BorderColour = value & 0x1F;  // read per character, no rebuild
+      } else {
+        g.PenColours[g.SelectedPen] = value & 0x1F;
+        RebuildByteExpansionTable(m);
+      }
+      break;
+    case 2:
+      if (value & 0x10) {
+        g.IntCounter = 0;
+        m.Z80.InterruptRequest = 0;
+      }
+      m.Memory.UpperRomEnabled = !(value & 0x08);
+      m.Memory.LowerRomEnabled = !(value & 0x04);
+      UpdateMemoryBanks(m.Memory);
+      if ((value & 3) != g.ScreenMode) {
+        g.ScreenMode = value & 3;
+        RebuildByteExpansionTable(m);
+      }
+      break;
+    default:
+      break;  // RAM configuration: the memory map's
+  }
+}
+
+void GateArrayHsyncStart(Machine& m) {
+  GateArrayState& g = m.GateArray;
+  ++g.IntCounter;
+  if (g.IntDelay == 0) {
+    if (g.IntCounter >= 52) {
+      g.IntCounter = 0;
+      m.Z80.InterruptRequest = 1;
+    }
+  } else if (--g.IntDelay == 0) {
+    // Second HSYNC after VSYNC: the counter restarts in step with the frame;
+    // a request is only made if the last one is far enough behind.
+    if (g.IntCounter >= 32) m.Z80.InterruptRequest = 1;
+    g.IntCounter = 0;
+  }
+}
+
+void GateArrayVsyncStart(Machine& m) { m.GateArray.IntDelay = 2; }
+
+void GateArrayHsyncEnd(Machine& m) { m.Z80.InterruptRequest = 0; }

@@ -1,8 +1,188 @@
 #include "devices/ppi.h"
 
 #include "core/machine.h"
+#include "devices/keymap.h"
 
-void PpiReset(Machine&) {}
-void PpiWrite(Machine&, uint16_t, uint8_t) {}
-uint8_t PpiRead(Machine&, uint16_t) { return 0xFF; }
-void KeyboardReset(KeyboardState&) {}
+namespace {
+
+constexpr uint8_t kBusFunction = 0xC0;  // port C bits 7..6: PSG BDIR, BC1
+
+void ControlWrite(Machine& m, uint8_t value) {
+  PpiState& ppi = m.Ppi;
+  if (value & 0x80) {
+    // Mode set. A latch is cleared only when its port's setup changes, so a
+    // program may repeat a mode set without losing its outputs.
+    const uint8_t groupA = (value >> 5) & 3;
+    const uint8_t aInput = (value >> 4) & 1;
+    const uint8_t cUpperInput = (value >> 3) & 1;
+    const uint8_t cLowerInput = value & 1;
+    if (groupA != ppi.GroupAMode) ppi.PortA = 0;
+    if (aInput != ppi.PortAInput) ppi.PortA = 0;
+    if (cUpperInput != ppi.PortCUpperInput) ppi.PortC &= 0x0F;
+    if (cLowerInput != ppi.PortCLowerInput) ppi.PortC &= 0xF0;
+    ppi.GroupAMode = groupA;
+    ppi.GroupBMode = (value >> 2) & 1;
+    ppi.PortAInput = aInput;
+    ppi.PortCUpperInput = cUpperInput;
+    ppi.PortBInput = (value >> 1) & 1;
+    ppi.PortCLowerInput = cLowerInput;
+    if (ppi.PortAInput) {
+      PsgBusControl(m, ppi.PortC & kBusFunction);
+      ppi.PortA = m.Psg.DataBus;
+    }
+    return;
+  }
+  // Bit set/reset: only with both halves of port C outputs, and without a
+  // PSG bus cycle.
+  if (ppi.PortCUpperInput || ppi.PortCLowerInput) return;
+  const uint8_t mask = static_cast<uint8_t>(1u << ((value >> 1) & 7));
+  if (value & 1) ppi.PortC |= mask; else ppi.PortC &= static_cast<uint8_t>(~mask);
+}
+
+}  // namespace
+
+void PpiReset(Machine& m) {
+  PpiState& ppi = m.Ppi;
+  ppi.PortA = 0;
+  ppi.PortC = 0;
+  ppi.GroupAMode = 0;
+  ppi.GroupBMode = 0;
+  ppi.PortAInput = ppi.PortBInput = ppi.PortCUpperInput = ppi.PortCLowerInput = 1;
+}
+
+void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
+  PpiState& ppi = m.Ppi;
+  switch ((port >> 8) & 3) {
+    case 0:
+      if (ppi.PortAInput) return;
+      ppi.PortA = value;
+      PsgBusControl(m, ppi.PortC & kBusFunction);
+      break;
+    case 1:  // port B is input only on the CPC
+      break;
+    case 2:
+      if (!ppi.PortCLowerInput) ppi.PortC = (ppi.PortC & 0xF0) | (value & 0x0F);
+      // The PSG sees a new bus function only when the upper half is written.
+      if (!ppi.PortCUpperInput) {
+        ppi.PortC = (ppi.PortC & 0x0F) | (value & 0xF0);
+        PsgBusControl(m, ppi.PortC & kBusFunction);
+      }
+      break;
+    case 3:
+      ControlWrite(m, value);
+      break;
+  }
+}
+
+uint8_t PpiPortB(const Machine& m) {
+  return static_cast<uint8_t>(((m.Ppi.Brand & 7) << 1) | 0x10 | (m.Crtc.VSYNC ? 0x01 : 0) |
+                              (m.Ppi.PrinterBusy ? 0x40 : 0));
+}
+
+uint8_t PpiRead(Machine& m, uint16_t port) {
+  PpiState& ppi = m.Ppi;
+  switch ((port >> 8) & 3) {
+    case 0:
+      if (!ppi.PortAInput) return 0xFF;
+      PsgBusControl(m, ppi.PortC & kBusFunction);
+      return ppi.PortA;
+    case 1:
+      return ppi.PortBInput ? PpiPortB(m) : 0xFF;
+    case 2:
+      return ppi.PortC;
+    default:
+      return 0xFF;
+  }
+}
+
+void KeyboardReset(KeyboardState& k) {
+  for (auto& line : k.Matrix) line.store(0xFF, std::memory_order_relaxed);
+}
+
+void MatrixPress(KeyboardState& k, uint32_t line, uint32_t bit) {
+  if (line > 9) return;  // lines 10..15 carry no keys and always read &FF
+  k.Matrix[line].fetch_and(static_cast<uint8_t>(~(1u << (bit & 7))), std::memory_order_relaxed);
+}
+
+void MatrixRelease(KeyboardState& k, uint32_t line, uint32_t bit) {
+  if (line > 9) return;
+  k.Matrix[line].fetch_or(static_cast<uint8_t>(1u << (bit & 7)), std::memory_order_relaxed);
+}
+
+void KeyDown(KeyboardState& k, const KeyMap& map, uint32_t code) {
+  const KeyMapEntry* e = KeyMapLookup(map, code);
+  if (e && e->Line != kKeyUnassigned) MatrixPress(k, e->Line, e->Bit);
+}
+
+void KeyUp(KeyboardState& k, const KeyMap& map, uint32_t code) {
+  const KeyMapEntry* e = KeyMapLookup(map, code);
+  if (e && e->Line != kKeyUnassigned) MatrixRelease(k, e->Line, e->Bit);
+}
+
+uint8_t KeyboardLine(const KeyboardState& k, uint32_t line) {
+  return k.Matrix[line & 15].load(std::memory_order_relaxed);
+}
+
+void MouseJoystickMove(KeyboardState& k, MouseJoystick& mouse, int x, int y) {
+  // The first position seen only becomes the reference.
+  if (!mouse.HavePosition) {
+    mouse = {x, y, true};
+    return;
+  }
+  auto axis = [&k](int delta, int plus, int minus) {
+    if (delta > 0) {
+      MatrixPress(k, kJoystickLine, plus);
+      MatrixRelease(k, kJoystickLine, minus);
+    } else if (delta < 0) {
+      MatrixPress(k, kJoystickLine, minus);
+      MatrixRelease(k, kJoystickLine, plus);
+    } else {
+      MatrixRelease(k, kJoystickLine, plus);
+      MatrixRelease(k, kJoystickLine, minus);
+    }
+  };
+  axis(x - mouse.LastX, kJoyRight, kJoyLeft);
+  axis(y - mouse.LastY, kJoyDown, kJoyUp);
+  mouse.LastX = x;
+  mouse.LastY = y;
+}
+
+void MouseJoystickLeftButton(KeyboardState& k, bool down, bool altHeld) {
+  if (down) {
+    MatrixPress(k, kJoystickLine, altHeld ? kJoyFire2 : kJoyFire3);
+  } else {
+    MatrixRelease(k, kJoystickLine, kJoyFire3);
+    MatrixRelease(k, kJoystickLine, kJoyFire2);
+  }
+}
+
+void MouseJoystickRightButton(KeyboardState& k, bool down) {
+  if (down) MatrixPress(k, kJoystickLine, kJoyFire1);
+  else MatrixRelease(k, kJoystickLine, kJoyFire1);
+}
+
+bool MouseJoystickWrap(MouseJoystick& mouse, int& x, int& y, int width, int height) {
+  bool moved = false;
+  if (x < 80) {
+    x = width - 100;
+    moved = true;
+  } else if (x >= width - 80) {
+    x = 100;
+    moved = true;
+  }
+  if (y < 80) {
+    y = height - 100;
+    moved = true;
+  } else if (y >= height - 80) {
+    y = 100;
+    moved = true;
+  }
+  // The warp is not a joystick movement: the next move compares with the
+  // new position.
+  if (moved) {
+    mouse.LastX = x;
+    mouse.LastY = y;
+    mouse.HavePosition = true;
+  }
+  return moved;
+}

@@ -1,0 +1,66 @@
+#include "frontend/qt/frame_view.h"
+
+#include <QPainter>
+#include <cstring>
+
+#include "devices/gate_array.h"
+#include "devices/renderer.h"
+
+FrameView::FrameView(QWidget* parent)
+    : QWidget(parent), image_(kFrameWidth, kFrameHeight, QImage::Format_Indexed8) {
+  // Palette: 0..31 colour monitor, 32..63 green monitor, the rest black.
+  QList<QRgb> colours(256, qRgb(0, 0, 0));
+  for (int i = 0; i < 64; ++i) {
+    const auto& c = HardwareColourTable[i];
+    colours[i] = qRgb(c.R, c.G, c.B);
+  }
+  image_.setColorTable(colours);
+  image_.fill(20);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAutoFillBackground(false);
+  setMouseTracking(true);
+}
+
+void FrameView::Publish(const uint8_t* frame) {
+  {
+    std::lock_guard lock(mutex_);
+    for (int y = 0; y < kFrameHeight; ++y) std::memcpy(image_.scanLine(y), frame + y * kFrameWidth, kFrameWidth);
+  }
+  // One queued repaint at a time, however fast frames arrive.
+  if (!repaintQueued_.exchange(true)) {
+    QMetaObject::invokeMethod(this, [this] {
+      repaintQueued_ = false;
+      update();
+    }, Qt::QueuedConnection);
+  }
+}
+
+void FrameView::SetSmooth(bool smooth, Rect source) {
+  smooth_ = smooth;
+  source_ = source;
+  update();
+}
+
+void FrameView::SetOverlay(bool on, const QImage& overlay) {
+  overlayOn_ = on;
+  overlay_ = overlay;
+  update();
+}
+
+QImage FrameView::Frame() const {
+  std::lock_guard lock(mutex_);
+  return image_.copy();
+}
+
+void FrameView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  std::lock_guard lock(mutex_);
+  if (smooth_) {
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    p.drawImage(rect(), image_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
+    if (overlayOn_ && !overlay_.isNull()) p.drawImage(0, 0, overlay_);
+  } else {
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.drawImage(rect(), image_);
+  }
+}

@@ -1,0 +1,816 @@
+#include "frontend/qt/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include "frontend/qt/frame_view.h"
+#include "frontend/qt/qt_keys.h"
+#include "platform/key_codes.h"
+
+namespace fs = std::filesystem;
+
+const char* const TMainCPCForm::kHotKeyText =
+    "F2\t\t\tShow Overlay Info\rAlt+F2\t\t\tChange Overlay Color\rF3\t\t\tShow/Hide mouse cursor\r"
+    "F4\t\t\tDebugger Step\rF5\t\t\tSave ScreenShot\rF6\t\t\tSave Consecutive Shots\rF7\t\t\tCapture AVI\r"
+    "F8\t\t\tCapture Audio\rAlt+F9\t\t\tReset (hold and release)\rF10\t\t\tPause/Resume Emulation \r"
+    "F11\t\t\tFullscreen\rF12\t\t\tExit\rNumLock\t\tToggle between FKeys-Joystick\r"
+    "Alt+Resizing\t\tForce 4:3 ratio while resizing\rAlt+MouseWheel\t\tZoom in/Out\r"
+    "Alt+Numpad +/-\t\tZoom in/Out\rAlt+Arrow keys\t\tMove the zoomed image\r"
+    "Alt+Left Mouse Key\tEmulate Middle Mouse Key";
+
+namespace {
+
+constexpr int kF2 = 0x71, kF3 = 0x72, kF4 = 0x73, kF5 = 0x74, kF6 = 0x75, kF7 = 0x76, kF8 = 0x77, kF9 = 0x78,
+              kF10 = 0x79, kF11 = 0x7A;
+
+// Overlay text colours by OVERLAYCOLOR.
+const QColor kOverlayColours[16] = {
+    QColor(128, 0, 0),   QColor(0, 128, 0),   QColor(128, 128, 0), QColor(0, 0, 128),
+    QColor(128, 0, 128), QColor(0, 128, 128), QColor(128, 128, 128), QColor(192, 192, 192),
+    QColor(255, 0, 0),   QColor(0, 255, 0),   QColor(255, 255, 0), QColor(0, 0, 255),
+    QColor(255, 0, 255), QColor(0, 255, 255), QColor(192, 192, 192), QColor(128, 128, 128),
+};
+
+// Tool bar glyphs, drawn rather than shipped.
+QIcon Glyph(const std::function<void(QPainter&)>& draw) {
+  QPixmap pixmap(20, 20);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(40, 40, 40), 1.5));
+  p.setBrush(QColor(40, 40, 40));
+  draw(p);
+  return QIcon(pixmap);
+}
+
+QIcon PauseIcon() {
+  return Glyph([](QPainter& p) {
+    p.drawRect(5, 4, 3, 12);
+    p.drawRect(12, 4, 3, 12);
+  });
+}
+QIcon PlayIcon() {
+  return Glyph([](QPainter& p) { p.drawPolygon(QPolygon({QPoint(6, 4), QPoint(16, 10), QPoint(6, 16)})); });
+}
+QIcon ResetIcon() {
+  return Glyph([](QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(4, 4, 12, 12, 60 * 16, 300 * 16);
+    p.setBrush(QColor(40, 40, 40));
+    p.drawPolygon(QPolygon({QPoint(12, 2), QPoint(17, 5), QPoint(12, 8)}));
+  });
+}
+QIcon CameraIcon() {
+  return Glyph([](QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(3, 6, 14, 10);
+    p.drawEllipse(QPoint(10, 11), 3, 3);
+    p.drawRect(6, 4, 4, 2);
+  });
+}
+QIcon SeriesIcon() {
+  return Glyph([](QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(2, 8, 8, 8);
+    p.drawRect(6, 5, 8, 8);
+    p.drawRect(10, 2, 8, 8);
+  });
+}
+QIcon FilmIcon() {
+  return Glyph([](QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(3, 4, 14, 12);
+    for (int y = 5; y < 16; y += 4) {
+      p.drawPoint(5, y);
+      p.drawPoint(15, y);
+    }
+  });
+}
+QIcon NoteIcon() {
+  return Glyph([](QPainter& p) {
+    p.drawEllipse(QPoint(7, 15), 3, 2);
+    p.drawLine(10, 15, 10, 3);
+    p.drawLine(10, 3, 15, 6);
+  });
+}
+QIcon HalfIcon() {
+  return Glyph([](QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(6, 7, 8, 6);
+  });
+}
+QIcon FullIcon() {
+  return Glyph([](QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(2, 3, 16, 13);
+  });
+}
+QIcon BugIcon() {
+  return Glyph([](QPainter& p) {
+    p.drawEllipse(QPoint(10, 11), 4, 5);
+    p.drawLine(4, 8, 16, 8);
+    p.drawLine(4, 14, 16, 14);
+  });
+}
+
+}  // namespace
+
+// Drive lamps and the hard disk lamp, painted from the controller's colours.
+class LampPanel : public QWidget {
+ public:
+  explicit LampPanel(QWidget* parent) : QWidget(parent) { setFixedWidth(60); }
+  void SetColours(QColor a, QColor b, QColor hdd, bool showHdd) {
+    a_ = a;
+    b_ = b;
+    hdd_ = hdd;
+    showHdd_ = showHdd;
+    setFixedWidth(showHdd ? 82 : 60);
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    auto lamp = [&](int x, QColor c) {
+      p.fillRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)), c);
+      p.setPen(Qt::black);
+      p.drawRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)));
+    };
+    lamp(6, a_);
+    lamp(32, b_);
+    if (showHdd_) lamp(58, hdd_);
+  }
+
+ private:
+  QColor a_ = Qt::darkGray, b_ = Qt::darkGray, hdd_ = Qt::darkGray;
+  bool showHdd_ = false;
+};
+
+// The per-period hooks of the window: publish the frame, feed the sound.
+class TMainCPCForm::Hooks : public PeriodHooks {
+ public:
+  explicit Hooks(TMainCPCForm& form) : form_(form) {}
+  void PublishFrame(Machine& m) override { form_.view_->Publish(&m.Video.FrameBitmap[0][0]); }
+  void SubmitSound(Machine& m) override {
+    if (form_.sound_.Device != 0) SoundSubmit(form_.sound_, m.Psg);
+  }
+
+ private:
+  TMainCPCForm& form_;
+};
+
+TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
+    : QMainWindow(parent), startDir_(startDir), hooks_(std::make_unique<Hooks>(*this)) {
+  setWindowTitle("Pellucidore 1.1");
+  setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+
+  // Settings and profile first: the window and the machine follow them.
+  settings_ = DefaultSettings(startDir_);
+  if (auto r = LoadSettings(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+  if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+  machine_ = CreateMachine(MachineConfigFromSettings(settings_));
+
+  view_ = new FrameView(this);
+  view_->installEventFilter(this);
+  setCentralWidget(view_);
+  BuildActions();
+  BuildToolBar();
+  BuildStatusBar();
+  BuildMenus();
+
+  overlay_ = QImage(96, 50, QImage::Format_ARGB32);
+  overlay_.fill(Qt::black);
+
+  setGeometry(settings_.FORM1XPOS, settings_.FORM1YPOS, settings_.FORM1W, settings_.FORM1H);
+
+  OpenDevices();
+  ResetMachine(*machine_);
+  ApplyDisplaySettings();
+  lamps_->SetColours(Qt::darkGray, Qt::darkGray, Qt::darkGray, settings_.SYMBIFACE);
+
+  // Say so when the firmware is missing: a black window explains nothing.
+  const fs::path lowRom = fs::path(settings_.ROMDIR) / settings_.ROMLow;
+  std::error_code ec;
+  if (!fs::exists(MachineConfigFromSettings(settings_).RomDir / MachineConfigFromSettings(settings_).LowerRom, ec)) {
+    statusBar()->showMessage(QString("Lower ROM not found: %1").arg(QString::fromStdString(lowRom.string())));
+  }
+
+  qApp->installEventFilter(this);
+  statusTimer_.setInterval(300);
+  connect(&statusTimer_, &QTimer::timeout, this, &TMainCPCForm::StatusTimerTick);
+  statusTimer_.start();
+  autoTypeTimer_.setInterval(50);
+  connect(&autoTypeTimer_, &QTimer::timeout, this, &TMainCPCForm::AutoTypeTick);
+}
+
+TMainCPCForm::~TMainCPCForm() {
+  qApp->removeEventFilter(this);
+  Shutdown();
+}
+
+QSize TMainCPCForm::ClientSize() const {
+  const int menu = menuBar()->isVisible() ? menuBar()->height() : 0;
+  return QSize(width(), height() - menu);
+}
+
+void TMainCPCForm::SetClientSize(int width, int height) {
+  const int menu = menuBar()->isVisible() ? menuBar()->sizeHint().height() : 0;
+  resize(width, height + menu);
+}
+
+void TMainCPCForm::BuildActions() {}
+
+void TMainCPCForm::BuildToolBar() {
+  toolBar_ = addToolBar("Tools");
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setFixedHeight(kToolBarHeight);
+  toolBar_->setIconSize(QSize(20, 20));
+  toolBar_->toggleViewAction()->setVisible(false);
+  setContextMenuPolicy(Qt::NoContextMenu);
+
+  auto button = [&](const QIcon& icon, const QString& hint, bool checkable, auto slot) {
+    auto* b = new QToolButton(toolBar_);
+    b->setIcon(icon);
+    b->setToolTip(hint);
+    b->setCheckable(checkable);
+    b->setFixedSize(25, 25);
+    b->setFocusPolicy(Qt::NoFocus);
+    connect(b, &QToolButton::clicked, this, slot);
+    toolBar_->addWidget(b);
+    return b;
+  };
+  ToolButton1 = button(PauseIcon(), "Pause (F10)", false, [this] { TogglePause(); });
+  ToolButton2 = button(ResetIcon(), "Reset (Alt+F9)", false, [this] { ResetClicked(); });
+  toolBar_->addSeparator();
+  ToolButton4 = button(CameraIcon(), "", false, [] {});
+  ToolButton10 = button(SeriesIcon(), "", false, [] {});
+  ToolButton15 = button(FilmIcon(), "", true, [] {});
+  ToolButton16 = button(NoteIcon(), "", true, [] {});
+  toolBar_->addSeparator();
+  ToolButton8 = button(HalfIcon(), "Half Size", false, [this] { HalfSize(); });
+  ToolButton9 = button(FullIcon(), "Full Size", false, [this] { FullSize(); });
+  ToolButton7 = button(BugIcon(), "Debugger", true, [] {});
+  // Captures and the debugger window arrive with their own code.
+  for (QToolButton* b : {ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7}) b->setEnabled(false);
+}
+
+void TMainCPCForm::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setFixedHeight(kStatusBarHeight);
+  bar->setSizeGripEnabled(false);
+  lamps_ = new LampPanel(bar);
+  panelA_ = new QLabel("A: Empty", bar);
+  panelA_->setFixedWidth(80);
+  panelB_ = new QLabel("B: Empty", bar);
+  panelB_->setFixedWidth(80);
+  panelSpeed_ = new QLabel("", bar);
+  panelSpeed_->setFixedWidth(100);
+  auto* empty = new QLabel("", bar);
+  empty->setFixedWidth(40);
+  bar->addWidget(lamps_);
+  bar->addWidget(panelA_);
+  bar->addWidget(panelB_);
+  bar->addWidget(panelSpeed_);
+  bar->addWidget(empty);
+}
+
+void TMainCPCForm::BuildMenus() {
+  // Items whose dialogs are not built yet stay visible but disabled.
+  auto pending = [](QAction* a) { a->setEnabled(false); };
+
+  auto fillFile = [&](QMenu* file) {
+    for (const char* drive : {"Floppy A:", "Floppy B:"}) {
+      QMenu* m = file->addMenu(drive);
+      pending(m->addAction("Load"));
+      pending(m->addAction("Eject"));
+      QAction* wp = m->addAction("Write Protected");
+      wp->setCheckable(true);
+      wp->setChecked(drive[7] == 'A' ? settings_.WRPROTECTION0 : settings_.WRPROTECTION1);
+      pending(wp);
+    }
+    pending(file->addAction("Load SnapShot"));
+    pending(file->addAction("Save Snapshot"));
+  };
+
+  QMenu* file = menuBar()->addMenu("File");
+  fillFile(file);
+  file->addAction("Exit", this, [this] {
+    QApplication::processEvents();
+    close();
+  });
+
+  QMenu* options = menuBar()->addMenu("Options");
+  pending(options->addAction("CPC Configuration"));
+  pending(options->addAction("Misc Settings"));
+  options->addAction("FullScreen (F11)", this, [this] { ToggleFullScreen(); });
+
+  QMenu* profiles = menuBar()->addMenu("Profiles");
+  profiles->addAction("Create New Profile", this, [this] { CreateProfileClicked(); });
+  profiles->addAction("Load Profile", this, [this] { LoadProfileClicked(); });
+  currentProfileAction = profiles->addAction("");
+  currentProfileAction->setEnabled(false);
+
+  QMenu* tools = menuBar()->addMenu("Tools");
+  pending(tools->addAction("Create New Disk"));
+  pending(tools->addAction("Keyboard Mapper"));
+  pending(tools->addAction("AutoType"));
+
+  QMenu* help = menuBar()->addMenu("Help");
+  help->addAction("Help", this, [this] {
+    // The manual installed beside the program, else the one in the source tree.
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {dir + "/../share/doc/pellucidore/manual.html", dir + "/../docs/manual.html",
+                                     QDir::currentPath() + "/docs/manual.html"}) {
+      if (QFileInfo::exists(candidate)) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).absoluteFilePath()));
+        return;
+      }
+    }
+    QMessageBox::information(this, "Help", "The user manual is not installed.");
+  });
+  help->addAction("HotKeys", this, [this] { ShowHotKeys(); });
+  help->addAction("About Pellucidore", this, [this] { ShowAbout(); });
+
+  popupMenu = new QMenu(this);
+  popupMenu->addAction("FullScreen (F11)", this, [this] { ToggleFullScreen(); });
+  showToolbarAction = popupMenu->addAction("Show Toolbar");
+  showToolbarAction->setCheckable(true);
+  connect(showToolbarAction, &QAction::triggered, this, [this](bool on) {
+    settings_.TOOLBAR = on;
+    if (fullScreen_) {
+      menuBar()->setVisible(on);
+      toolBar_->setVisible(on);
+      statusBar()->setVisible(on);
+    }
+    ApplyLayout();
+  });
+  fillFile(popupMenu->addMenu("File"));
+  QMenu* popupOptions = popupMenu->addMenu("Options");
+  pending(popupOptions->addAction("CPC Configuration"));
+  pending(popupOptions->addAction("Misc Settings"));
+  QMenu* popupTools = popupMenu->addMenu("Tools");
+  pending(popupTools->addAction("Create New Disk"));
+  pending(popupTools->addAction("KeyBoard Mapper"));
+  pending(popupTools->addAction("AutoType"));
+  QMenu* popupProfiles = popupMenu->addMenu("Profiles");
+  popupProfiles->addAction("Create new Profile", this, [this] { CreateProfileClicked(); });
+  popupProfiles->addAction("Load Profile", this, [this] { LoadProfileClicked(); });
+  popupCurrentProfileAction = popupProfiles->addAction("");
+  popupCurrentProfileAction->setEnabled(false);
+  UpdateProfileCaptions();
+}
+
+void TMainCPCForm::UpdateProfileCaptions() {
+  const QString caption = QString::fromStdString(ProfileCaption(settings_));
+  currentProfileAction->setText(caption);
+  popupCurrentProfileAction->setText(caption);
+}
+
+void TMainCPCForm::OpenDevices() {
+  keyMap_ = DefaultKeyMap();
+  const fs::path keyMapFile = startDir_ / "Keymap.map";
+  std::error_code ec;
+  if (fs::exists(keyMapFile, ec)) {
+    KeyMap loaded;
+    if (LoadKeyMap(loaded, keyMapFile).Ok) keyMap_ = loaded;
+  }
+  SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
+                      static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
+  if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
+    settings_.SOUNDENABLED = false;
+    if (!sound_.Error.empty()) statusBar()->showMessage(QString::fromStdString("Sound off: " + sound_.Error), 5000);
+  }
+}
+
+void TMainCPCForm::CloseDevices() { SoundClose(sound_, machine_->Psg); }
+
+void TMainCPCForm::ApplyDisplaySettings() {
+  Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
+  const Rect source = ApplyZoom(z);
+  settings_.ZOOMXOFF = z.ZOOMXOFF;
+  settings_.ZOOMYOFF = z.ZOOMYOFF;
+  view_->SetSmooth(settings_.DIRECTXSTRETCH, source);
+  view_->SetOverlay(settings_.OVERLAY, overlay_);
+}
+
+void TMainCPCForm::StartEmulation() {
+  if (thread_) return;
+  thread_ = std::make_unique<EmulationThread>(*machine_, *hooks_);
+  if (!emulationRunning_) thread_->SuspendEmulation();
+  thread_->Start();
+}
+
+void TMainCPCForm::PauseRuleBegin() {
+  if (emulationRunning_ && thread_) thread_->SuspendEmulation();
+}
+
+void TMainCPCForm::PauseRuleEnd() {
+  if (emulationRunning_ && thread_) thread_->ResumeEmulation();
+}
+
+void TMainCPCForm::TogglePause() {
+  if (emulationRunning_) {
+    emulationRunning_ = false;
+    if (thread_) thread_->SuspendEmulation();
+    ToolButton1->setIcon(PlayIcon());
+    ToolButton1->setToolTip("Resume");
+  } else {
+    emulationRunning_ = true;
+    if (thread_) thread_->ResumeEmulation();
+    ToolButton1->setIcon(PauseIcon());
+    ToolButton1->setToolTip("Pause");
+  }
+}
+
+void TMainCPCForm::ResetClicked() {
+  PauseRuleBegin();
+  ResetMachine(*machine_);
+  PauseRuleEnd();
+}
+
+void TMainCPCForm::HalfSize() {
+  SetClientSize(384, 288 + kBarsHeight);
+}
+
+void TMainCPCForm::FullSize() {
+  SetClientSize(768, 576 + kBarsHeight);
+}
+
+void TMainCPCForm::ToggleFullScreen() {
+  if (!fullScreen_) {
+    windowedBounds_ = geometry();
+    fullScreen_ = true;
+    if (!settings_.TOOLBAR) {
+      menuBar()->hide();
+      toolBar_->hide();
+      statusBar()->hide();
+    }
+    ToolButton8->setEnabled(false);
+    ToolButton9->setEnabled(false);
+    showFullScreen();
+  } else {
+    fullScreen_ = false;
+    showNormal();
+    setGeometry(windowedBounds_);
+    menuBar()->show();
+    toolBar_->show();
+    statusBar()->show();
+    ToolButton8->setEnabled(true);
+    ToolButton9->setEnabled(true);
+  }
+  ApplyLayout();
+}
+
+void TMainCPCForm::ApplyLayout() {
+  const QSize client = ClientSize();
+  layout_ = LayoutWindow(client.width(), client.height(), fullScreen_ && !settings_.TOOLBAR, layout_);
+}
+
+void TMainCPCForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (!fullScreen_ && !inResize_ &&
+      (settings_.KEEPASPECTRATIO || (QApplication::queryKeyboardModifiers() & Qt::AltModifier) || altHeld_)) {
+    const QSize client = ClientSize();
+    const int wanted = AspectClientHeight(client.width());
+    if (wanted != client.height()) {
+      inResize_ = true;
+      SetClientSize(client.width(), wanted);
+      inResize_ = false;
+    }
+  }
+  ApplyLayout();
+}
+
+void TMainCPCForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !thread_) return;
+  // Minimised: the machine waits, whatever the user's pause state.
+  auto* change = static_cast<QWindowStateChangeEvent*>(event);
+  const bool wasMin = change->oldState() & Qt::WindowMinimized;
+  const bool isMin = windowState() & Qt::WindowMinimized;
+  if (isMin && !wasMin) PauseRuleBegin();
+  if (wasMin && !isMin) PauseRuleEnd();
+}
+
+void TMainCPCForm::StatusTimerTick() {
+  if (firstTick_) {
+    firstTick_ = false;
+    StartEmulation();
+    statusTimer_.setInterval(2000);
+  }
+  const uint32_t speed = machine_->MicrosecondCounter.exchange(0) / 20000;
+  const uint32_t rate = machine_->FrameCounter.exchange(0) / 2;
+  if (settings_.OVERLAY) UpdateOverlay(speed, rate);
+  panelSpeed_->setText(QString("%1 %   %2 fps").arg(speed).arg(rate));
+  if (!(QApplication::queryKeyboardModifiers() & Qt::ControlModifier)) MatrixRelease(machine_->Keyboard, 2, 7);
+  if (!fullScreen_) {
+    settings_.FORM1XPOS = x();
+    settings_.FORM1YPOS = y();
+    settings_.FORM1W = width();
+    settings_.FORM1H = height();
+  }
+}
+
+void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
+  overlay_.fill(Qt::black);
+  QPainter p(&overlay_);
+  QFont font("Monospace", 8);
+  font.setStyleHint(QFont::TypeWriter);
+  p.setFont(font);
+  p.setPen(kOverlayColours[settings_.OVERLAYCOLOR & 15]);
+  p.drawText(8, 4 + 10, QString("CPC: %1% ").arg(speed));
+  p.drawText(8, 16 + 10, QString("FPS: %1 fps ").arg(rate));
+  p.drawText(8, 28 + 10, QString("Z80@%1 Mhz ").arg(machine_->Z80Multiplier * 4));
+  p.end();
+  // Black is the transparent colour of the overlay.
+  QImage shown = overlay_.copy();
+  for (int y = 0; y < shown.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(shown.scanLine(y));
+    for (int x = 0; x < shown.width(); ++x)
+      if ((line[x] & 0xFFFFFF) == 0) line[x] = 0;
+  }
+  view_->SetOverlay(true, shown);
+}
+
+void TMainCPCForm::AutoTypeTick() {
+  if (!AutoTypeStep(autoType_, machine_->Keyboard)) autoTypeTimer_.stop();
+}
+
+void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
+  Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
+  const Rect source = ZoomStep(z, key);
+  settings_.ZOOM = z.ZOOM;
+  settings_.ZOOMXOFF = z.ZOOMXOFF;
+  settings_.ZOOMYOFF = z.ZOOMYOFF;
+  view_->SetSmooth(settings_.DIRECTXSTRETCH, source);
+}
+
+bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
+  const int key = code & 0xFF;
+  if (key == vk::kMenu) {
+    altHeld_ = true;
+    return true;
+  }
+  // Toggles act once per press, not per auto-repeat.
+  switch (key) {
+    case kF2:
+      if (autoRepeat) return true;
+      if (altHeld_) {
+        settings_.OVERLAYCOLOR = (settings_.OVERLAYCOLOR + 1) % 16;
+      } else {
+        settings_.OVERLAY = !settings_.OVERLAY;
+        view_->SetOverlay(settings_.OVERLAY, overlay_);
+      }
+      return true;
+    case kF3:
+      if (autoRepeat) return true;
+      cursorHidden_ = !cursorHidden_;
+      view_->setCursor(cursorHidden_ ? Qt::BlankCursor : Qt::ArrowCursor);
+      return true;
+    case kF4:
+    case kF5:
+      return true;
+    case kF6:
+      return true;
+    case kF7:
+      return true;
+    case kF8:
+      return true;
+    case kF10:
+      if (!autoRepeat) TogglePause();
+      return true;
+    case kF11:
+      if (!autoRepeat) ToggleFullScreen();
+      return true;
+    default:
+      break;
+  }
+  if (settings_.DIRECTXSTRETCH && altHeld_) {
+    switch (code) {
+      case vk::kAdd: ZoomKeyPressed(ZoomKey::In); return true;
+      case vk::kSubtract: ZoomKeyPressed(ZoomKey::Out); return true;
+      case vk::kLeft + vk::kExtended: ZoomKeyPressed(ZoomKey::Left); return true;
+      case vk::kRight + vk::kExtended: ZoomKeyPressed(ZoomKey::Right); return true;
+      case vk::kUp + vk::kExtended: ZoomKeyPressed(ZoomKey::Up); return true;
+      case vk::kDown + vk::kExtended: ZoomKeyPressed(ZoomKey::Down); return true;
+      default: break;
+    }
+  }
+  if (isActiveWindow() && !autoRepeat) KeyDown(machine_->Keyboard, keyMap_, static_cast<uint32_t>(code));
+  return isActiveWindow();
+}
+
+bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
+  if (autoRepeat) return true;  // X11 repeats as release/press pairs
+  if (isActiveWindow()) KeyUp(machine_->Keyboard, keyMap_, static_cast<uint32_t>(code));
+  const int key = code & 0xFF;
+  if (key == vk::kMenu) {
+    altHeld_ = false;
+    return true;
+  }
+  if (key == kF9 && altHeld_) {
+    ResetClicked();
+    return true;
+  }
+  if (key == kF10) return true;
+  return isActiveWindow();
+}
+
+bool TMainCPCForm::HandleMouse(QEvent* event) {
+  auto* me = dynamic_cast<QMouseEvent*>(event);
+  Machine& m = *machine_;
+  const QPoint client = me ? view_->mapTo(this, me->position().toPoint()) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
+                           : QPoint(lastMouseX_, lastMouseY_);
+  const bool lightPen = settings_.LIGHTPEN;
+  auto armLightPen = [&] {
+    const int offset = (fullScreen_ && !settings_.TOOLBAR) ? 58 : 28;
+    m.Crtc.LightPenTargetX = static_cast<uint32_t>(client.x() * layout_.ScaleX + 312) & ~15u;
+    m.Crtc.LightPenTargetY = static_cast<uint32_t>(client.y() * layout_.ScaleY + offset) & ~1u;
+    m.Crtc.LightPenArmed = 1;
+  };
+  switch (event->type()) {
+    case QEvent::MouseMove: {
+      const int dx = client.x() - lastMouseX_;
+      const int dy = client.y() - lastMouseY_;
+      lastMouseX_ = client.x();
+      lastMouseY_ = client.y();
+      if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
+      if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
+      if (cursorHidden_) {
+        // Keep the pointer inside the window while it drives the machine.
+        QPoint p = QCursor::pos();
+        const QRect g = frameGeometry();
+        QPoint wrapped = p;
+        if (p.x() > g.left() + g.width() - 80) wrapped.setX(g.left() + 100);
+        if (p.x() < g.left() + 80) wrapped.setX(g.left() + g.width() - 100);
+        if (p.y() > g.top() + g.height() - 80) wrapped.setY(g.top() + 100);
+        if (p.y() < g.top() + 80) wrapped.setY(g.top() + g.height() - 100);
+        if (wrapped != p) {
+          QCursor::setPos(wrapped);
+          lastMouseX_ += wrapped.x() - p.x();
+          lastMouseY_ += wrapped.y() - p.y();
+        }
+      }
+      return false;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+      if (me->button() == Qt::LeftButton) {
+        if (lightPen) armLightPen();
+        if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, true, altHeld_);
+      } else if (me->button() == Qt::RightButton) {
+        if (settings_.MOUSEEN) MouseJoystickRightButton(m.Keyboard, true);
+        if (!cursorHidden_) popupMenu->popup(me->globalPosition().toPoint());
+      }
+      return false;
+    case QEvent::MouseButtonRelease:
+      if (me->button() == Qt::LeftButton) {
+        if (lightPen) m.Crtc.LightPenArmed = 0;
+        if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, false, altHeld_);
+      } else if (me->button() == Qt::RightButton) {
+        if (settings_.MOUSEEN) MouseJoystickRightButton(m.Keyboard, false);
+      }
+      return false;
+    case QEvent::Wheel: {
+      auto* we = static_cast<QWheelEvent*>(event);
+      if (altHeld_ && settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride: {
+      auto* ke = static_cast<QKeyEvent*>(event);
+      if (event->type() == QEvent::ShortcutOverride) {
+        // Keep Alt and F10 away from the menu bar.
+        if (ke->key() == Qt::Key_Alt || ke->key() == Qt::Key_F10) {
+          event->accept();
+          return true;
+        }
+        return false;
+      }
+      if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
+      return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
+    }
+    case QEvent::KeyRelease: {
+      auto* ke = static_cast<QKeyEvent*>(event);
+      if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
+      return HandleKeyUp(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
+    }
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+      if (watched == view_) return HandleMouse(event);
+      return false;
+    default:
+      return QMainWindow::eventFilter(watched, event);
+  }
+}
+
+void TMainCPCForm::ShowHotKeys() {
+  PauseRuleBegin();
+  QString text = QString::fromLatin1(kHotKeyText);
+  text.replace('\r', '\n');
+  QMessageBox::information(this, "HotKeys", text);
+  PauseRuleEnd();
+}
+
+void TMainCPCForm::ShowAbout() {
+  PauseRuleBegin();
+  QMessageBox box(this);
+  box.setWindowTitle("About...");
+  box.setText("Pellucidore\nVersion 1.1");
+  box.setTextFormat(Qt::PlainText);
+  box.addButton("Ok", QMessageBox::AcceptRole);
+  box.exec();
+  PauseRuleEnd();
+}
+
+void TMainCPCForm::LoadProfileClicked() {
+  PauseRuleBegin();
+  const QString chosen = QFileDialog::getOpenFileName(this, "Load Profile", QString::fromStdString(settings_.PFLDIR),
+                                                      "PFL files (*.pfl)");
+  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
+    if (settings_.ProfileCommitted) SaveProfile(settings_);
+    SaveProfileState(settings_);
+    CloseDevices();
+    settings_.LASTPROFILE = (QStringLiteral("/") + QFileInfo(chosen).fileName()).toStdString();
+    if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+    UpdateProfileCaptions();
+    ApplyProfile(*machine_, settings_);
+    OpenDevices();
+    ResetMachine(*machine_);
+    ApplyDisplaySettings();
+  }
+  PauseRuleEnd();
+}
+
+void TMainCPCForm::CreateProfileClicked() {
+  PauseRuleBegin();
+  QString chosen = QFileDialog::getSaveFileName(this, "Save Current Profile", QString::fromStdString(settings_.PFLDIR),
+                                                "*PFL files (*.pfl)");
+  if (!chosen.isEmpty()) {
+    QString name = QFileInfo(chosen).fileName();
+    if (!name.contains(".pfl")) name += ".pfl";
+    settings_.LASTPROFILE = (QStringLiteral("/") + name).toStdString();
+    for (const auto& r : {SaveProfile(settings_), SaveProfileState(settings_)})
+      if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+    UpdateProfileCaptions();
+  }
+  PauseRuleEnd();
+  // The configuration dialog follows, also after Cancel, once it exists.
+}
+
+void TMainCPCForm::closeEvent(QCloseEvent* event) {
+  Shutdown();
+  event->accept();
+}
+
+void TMainCPCForm::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  statusTimer_.stop();
+  autoTypeTimer_.stop();
+  // Resume and join before any device closes: a parked thread would never
+  // see the stop request.
+  if (thread_) thread_->Stop();
+  CloseDevices();
+  if (fullScreen_ && windowedBounds_.isValid()) {
+    settings_.FORM1XPOS = windowedBounds_.x();
+    settings_.FORM1YPOS = windowedBounds_.y();
+    settings_.FORM1W = windowedBounds_.width();
+    settings_.FORM1H = windowedBounds_.height();
+  } else {
+    settings_.FORM1XPOS = x();
+    settings_.FORM1YPOS = y();
+    settings_.FORM1W = width();
+    settings_.FORM1H = height();
+  }
+  for (const auto& r : {SaveLastState(settings_), SaveProfileState(settings_)}) {
+    if (!r.Ok) QMessageBox::warning(nullptr, "Pellucidore", QString::fromStdString(r.Error));
+  }
+}
