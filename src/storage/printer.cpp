@@ -155,7 +155,9 @@ std::string PrinterStart(Machine& m) {
   p.Message.clear();
   p.RtfCondensed = 0;
   p.RtfState = 1;
-  p.Busy = p.PrinterMode == kPrinterLpt;  // no host port is driven, so the printer never gets ready
+  // The PPI's port B bit 6. No host port is driven in LPT mode, so that
+  // printer never gets ready.
+  m.Ppi.PrinterBusy = p.PrinterMode == kPrinterLpt;
   switch (p.PrinterMode) {
     case kPrinterRtfFile:
       if (OpenPrintFile(p, ".rtf")) Put(p, kRtfHeader);
@@ -201,7 +203,7 @@ void PrinterStop(Machine& m) {
       break;
   }
   p.PrintFile.reset();
-  p.Busy = 0;
+  m.Ppi.PrinterBusy = 0;
 }
 
 void PrinterReset(Machine& m) {

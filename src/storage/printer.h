@@ -60,7 +60,6 @@ struct PrinterFileCloser {
 struct PrinterState {
   uint8_t LastByte;       // last value written to the port
   uint8_t DigiblasterOn;  // the port feeds the Digiblaster sample ring
-  uint8_t Busy;           // the busy line the PPI reads on port B bit 6
 
   uint32_t PrinterMode;                // PARMODE, 0..5
   std::filesystem::path PrintDir;      // PRINTDIR
