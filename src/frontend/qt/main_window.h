@@ -20,6 +20,7 @@
 #include "frontend/settings.h"
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
+#include "platform/digiblaster_output.h"
 
 class FrameView;
 class LampPanel;
@@ -91,6 +92,7 @@ class TMainCPCForm : public QMainWindow {
   std::unique_ptr<Machine> machine_;
   KeyMap keyMap_;
   SoundOutput sound_;
+  DigiblasterOutput digiblaster_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
