@@ -1,7 +1,7 @@
 #include "core/machine.h"
 
+#include "core/video_step.h"
 #include "devices/crtc_step.h"
-#include "devices/render_step.h"
 
 namespace {
 
@@ -32,6 +32,7 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.Z80.CountCycles = config.CountCycles;
   m.Video.Monitor = static_cast<uint8_t>(config.Monitor);
   m.Video.DoubleScanLine = config.DoubleScanLine;
+  m.Crtc.LightPenEnabled = config.LightPen;
   RebuildByteExpansionTable(m);  // the monitor may have changed
 }
 
@@ -66,20 +67,8 @@ void EmulateTick(Machine& m) {
   const uint32_t psgLimit = psgOn ? m.Psg.SampleStepLimit : 0;
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
 
-  uint32_t beamX = m.BeamX;
   for (uint32_t step = 1; step <= steps; ++step) {
-    CrtcStep(m);  // may pull the beam back at HSYNC/VSYNC
-    beamX = m.BeamX;
-    // BeamY is even, so 48 is the first drawn position; the bound also keeps
-    // the row above (BeamY - 48) inside the frame.
-    if (beamX - 224 < 992 - 224 && m.BeamY >= 48) RenderStep(m);
-    beamX += 16;
-    if (beamX == 1024) {
-      beamX = 0;
-      m.BeamY += 2;
-      if (m.BeamY == 624) m.BeamY = 0;
-    }
-    m.BeamX = beamX;
+    VideoStep(m);
 
     if (step == nextPsg) {
       if (step <= psgLimit) PsgSampleStep(m);

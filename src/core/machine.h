@@ -14,6 +14,7 @@
 #include "core/memory.h"
 #include "core/serial.h"
 #include "core/z80.h"
+#include "debugger/port_log.h"
 #include "devices/crtc.h"
 #include "devices/gate_array.h"
 #include "devices/ppi.h"
@@ -38,6 +39,7 @@ struct MachineConfig {
   uint8_t Brand = 14;              // VENDOR: port B bits 3..1 = Brand / 2
   uint32_t Monitor = 1;            // MONITOR: 1 colour, 2 green
   bool DoubleScanLine = true;      // DOUBLESCANLINE
+  bool LightPen = false;           // LIGHTPEN
   bool SoundEnabled = false;       // SOUNDENABLED
   uint32_t SoundChannels = 1;      // CHANNELS
   uint32_t SampleRate = 22050;     // SAMPLERATE
@@ -72,6 +74,7 @@ struct Machine {
   PrinterState Printer;
   SerialState Serial;
   SymbifaceState Symbiface;
+  PortLogState PortLog;
 
   // Frame loop.
   uint32_t MicrosecondsPerTick;  // steps per 20 ms period; 0 freezes the machine

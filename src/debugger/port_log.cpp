@@ -2,4 +2,9 @@
 
 #include "core/machine.h"
 
-void LogPortWrite(Machine&, uint16_t, uint8_t) {}
+void LogPortWrite(Machine& m, uint16_t port, uint8_t value) {
+  PortLogState& log = m.PortLog;
+  if (!log.Enabled) return;
+  log.Entries[log.Count & (kPortLogCapacity - 1)] = static_cast<uint32_t>(port) << 8 | value;
+  ++log.Count;
+}

@@ -22,6 +22,7 @@
 #include "platform/audio_output.h"
 #include "platform/digiblaster_output.h"
 
+class DriveMenus;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -38,6 +39,7 @@ class TMainCPCForm : public QMainWindow {
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
+  DriveMenus* drives() const { return drives_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -77,6 +79,7 @@ class TMainCPCForm : public QMainWindow {
   void ApplyDisplaySettings();
   void ApplyLayout();
   void UpdateProfileCaptions();
+  void UpdateLamps();
   bool HandleKeyDown(int code, bool autoRepeat);
   bool HandleKeyUp(int code, bool autoRepeat);
   bool HandleMouse(QEvent* event);
@@ -111,7 +114,9 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
+  DriveMenus* drives_ = nullptr;
   LampPanel* lamps_ = nullptr;
+  QTimer lampTimer_;
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
   QLabel* panelSpeed_ = nullptr;
