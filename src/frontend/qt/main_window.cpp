@@ -389,6 +389,8 @@ void TMainCPCForm::UpdateLamps() {
   auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
   lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
                      Qt::darkGray, settings_.SYMBIFACE);
+  const uint32_t noises = machine_->Fdc.SoundEvents.exchange(0);
+  if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
 }
 
 void TMainCPCForm::OpenDevices() {
@@ -412,12 +414,14 @@ void TMainCPCForm::OpenDevices() {
   if (const std::string serial = SerialOpen(machine_->Serial, settings_.SERIAL, MakeHostSerialPort()); !serial.empty())
     failed = serial;
   if (!failed.empty()) statusBar()->showMessage(QString::fromStdString(failed), 5000);
+  if (settings_.FDDSOUNDENABLE) driveSounds_.Open();
 }
 
 void TMainCPCForm::CloseDevices() {
   SoundClose(sound_, machine_->Psg);
   PrinterStop(*machine_);
   SerialClose(machine_->Serial);
+  driveSounds_.Close();
 }
 
 void TMainCPCForm::ApplyDisplaySettings() {

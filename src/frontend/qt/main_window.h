@@ -21,6 +21,7 @@
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
 #include "platform/digiblaster_output.h"
+#include "platform/drive_sounds.h"
 
 class DriveMenus;
 class FrameView;
@@ -96,6 +97,7 @@ class TMainCPCForm : public QMainWindow {
   KeyMap keyMap_;
   SoundOutput sound_;
   DigiblasterOutput digiblaster_;
+  DriveSounds driveSounds_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
