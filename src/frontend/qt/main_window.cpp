@@ -147,10 +147,12 @@ class LampPanel : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
+    // 18 x 6 lamps, centred in whatever height the bar gives the panel.
+    const int top = std::max(0, (height() - 7) / 2);
     auto lamp = [&](int x, QColor c) {
-      p.fillRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)), c);
+      p.fillRect(QRect(QPoint(x, top), QPoint(x + 18, top + 6)), c);
       p.setPen(Qt::black);
-      p.drawRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)));
+      p.drawRect(QRect(QPoint(x, top), QPoint(x + 18, top + 6)));
     };
     lamp(6, a_);
     lamp(32, b_);
