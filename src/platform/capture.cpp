@@ -194,55 +194,67 @@ std::string AvError(int code) {
   return text;
 }
 
-// The pixel format to feed an encoder: the frame's own PAL8 when it takes
-// it, else the best one swscale can produce.
-AVPixelFormat EncoderPixelFormat(const AVCodec* codec) {
-  if (!codec->pix_fmts) return AV_PIX_FMT_PAL8;
+// The pixel formats to try for an encoder, best first: the frame's own PAL8
+// when it takes it, else what swscale can produce, lossy encoders in 4:2:0
+// first (what players expect), then the format that loses least.
+std::vector<AVPixelFormat> EncoderPixelFormats(const AVCodec* codec) {
+  if (!codec->pix_fmts) return {AV_PIX_FMT_PAL8};
   std::vector<AVPixelFormat> convertible;
   for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
-    if (*f == AV_PIX_FMT_PAL8) return AV_PIX_FMT_PAL8;
+    if (*f == AV_PIX_FMT_PAL8) return {AV_PIX_FMT_PAL8};
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*f);
     if (d && !(d->flags & AV_PIX_FMT_FLAG_HWACCEL) && sws_isSupportedOutput(*f)) convertible.push_back(*f);
   }
-  if (convertible.empty()) return AV_PIX_FMT_NONE;
+  if (convertible.empty()) return {};
+  std::vector<AVPixelFormat> order;
+  const AVCodecDescriptor* desc = avcodec_descriptor_get(codec->id);
+  if (desc && (desc->props & AV_CODEC_PROP_LOSSY) &&
+      std::find(convertible.begin(), convertible.end(), AV_PIX_FMT_YUV420P) != convertible.end())
+    order.push_back(AV_PIX_FMT_YUV420P);
   convertible.push_back(AV_PIX_FMT_NONE);
-  return avcodec_find_best_pix_fmt_of_list(convertible.data(), AV_PIX_FMT_RGB24, 0, nullptr);
+  const AVPixelFormat best = avcodec_find_best_pix_fmt_of_list(convertible.data(), AV_PIX_FMT_RGB24, 0, nullptr);
+  if (best != AV_PIX_FMT_NONE && (order.empty() || order[0] != best)) order.push_back(best);
+  return order;
 }
 
 // An encoder context for the picture, opened; null when it will not open.
 AVCodecContext* OpenVideoEncoder(const AVCodec* codec, const AviOptions& options, bool globalHeader,
                                  std::string* error) {
-  const AVPixelFormat format = EncoderPixelFormat(codec);
-  if (format == AV_PIX_FMT_NONE) {
-    if (error) *error = "no usable pixel format";
-    return nullptr;
-  }
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  if (!c) return nullptr;
-  c->width = kFrameWidth;
-  c->height = kFrameHeight;
-  c->time_base = kVideoTimeBase;
-  c->framerate = {50, 1};
-  c->pix_fmt = format;
-  c->sample_aspect_ratio = {1, 1};
-  if (options.KeyFrameEvery > 0) c->gop_size = options.KeyFrameEvery;
-  if (options.BitRate > 0) c->bit_rate = options.BitRate;
-  if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  c->thread_count = 1;
-  const int rc = avcodec_open2(c, codec, nullptr);
-  if (rc < 0) {
+  const std::vector<AVPixelFormat> formats = EncoderPixelFormats(codec);
+  if (formats.empty() && error) *error = "no usable pixel format";
+  for (const AVPixelFormat format : formats) {
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    if (!c) return nullptr;
+    c->width = kFrameWidth;
+    c->height = kFrameHeight;
+    c->time_base = kVideoTimeBase;
+    c->framerate = {50, 1};
+    c->pix_fmt = format;
+    c->sample_aspect_ratio = {1, 1};
+    if (options.KeyFrameEvery > 0) c->gop_size = options.KeyFrameEvery;
+    if (options.BitRate > 0) c->bit_rate = options.BitRate;
+    if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->thread_count = 1;
+    // A format that is only a first choice fails quietly.
+    const int level = av_log_get_level();
+    if (format != formats.back()) av_log_set_level(AV_LOG_QUIET);
+    const int rc = avcodec_open2(c, codec, nullptr);
+    av_log_set_level(level);
+    if (rc >= 0) return c;
     if (error) *error = AvError(rc);
     avcodec_free_context(&c);
-    return nullptr;
   }
-  return c;
+  return nullptr;
 }
 
-bool ListedForAvi(const AVCodec* codec, const AVOutputFormat* avi) {
-  if (codec->type != AVMEDIA_TYPE_VIDEO || !av_codec_is_encoder(codec)) return false;
-  if (codec->capabilities & (AV_CODEC_CAP_EXPERIMENTAL | AV_CODEC_CAP_HARDWARE)) return false;
-  return avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) == 1;
-}
+// Candidates in the order the chooser shows them after the uncompressed
+// entry: lossless first. A fixed list rather than every encoder present:
+// some libraries (hardware front ends, AV1) block or take seconds to open,
+// and AVI players know these.
+constexpr const char* kCandidateEncoders[] = {
+    "zmbv", "png", "ffv1", "utvideo", "huffyuv", "ffvhuff", "mpeg4", "libxvid",
+    "mjpeg", "msmpeg4", "msmpeg4v2", "cinepak", "msvideo1", "libx264",
+};
 
 }  // namespace
 
@@ -250,12 +262,12 @@ std::vector<VideoEncoderChoice> UsableVideoEncoders() {
   std::vector<VideoEncoderChoice> list{{"rawvideo", "Uncompressed (full frames, 256 colours)"}};
   const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
   if (!avi) return list;
-  void* it = nullptr;
-  const AVCodec* codec;
   const int oldLevel = av_log_get_level();
   av_log_set_level(AV_LOG_QUIET);  // trial opens of unsuitable encoders complain
-  while ((codec = av_codec_iterate(&it))) {
-    if (std::strcmp(codec->name, "rawvideo") == 0 || !ListedForAvi(codec, avi)) continue;
+  for (const char* name : kCandidateEncoders) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO || (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)) continue;
+    if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
     AVCodecContext* c = OpenVideoEncoder(codec, {}, (avi->flags & AVFMT_GLOBALHEADER) != 0, nullptr);
     if (!c) continue;
     avcodec_free_context(&c);
@@ -311,6 +323,8 @@ void AviWriter::Release() {
 bool AviWriter::Open(const fs::path& file, const AviOptions& options, uint32_t sampleRate, uint32_t channels,
                      uint32_t bitsPerSample) {
   if (IsOpen()) Close();
+  // Encoders report their statistics on stderr; only errors are wanted there.
+  if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
   error_.clear();
   videoFrames_ = audioSamples_ = 0;
   if ((bitsPerSample != 8 && bitsPerSample != 16) || channels < 1 || channels > 2 || sampleRate == 0)

@@ -21,6 +21,7 @@
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
 
+class CaptureController;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -94,6 +95,7 @@ class TMainCPCForm : public QMainWindow {
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
+  std::unique_ptr<CaptureController> capture_;
   std::unique_ptr<EmulationThread> thread_;
   bool shutDown_ = false;
 
