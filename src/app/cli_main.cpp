@@ -23,6 +23,7 @@
 #include "storage/new_images.h"
 #include "platform/image_writer.h"
 #include "storage/snapshot.h"
+#include "platform/capture.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ struct CliOptions {
   std::string typeText;
   double typeDelay = 1.5;  // emulated seconds: the 6128 firmware is at "Ready" by then
   std::string wavFile;
+  std::string aviFile;
+  std::string aviCodec = "rawvideo";
   std::string romLow;
   std::vector<std::string> romUpper;  // SLOT=NAME
   std::string snapshot;      // loaded before the run
@@ -91,7 +94,10 @@ class CliHooks : public PeriodHooks {
  public:
   // --wav: the samples each period added to the PSG's ring.
   WavWriter* Wav = nullptr;
+  // --avi: the picture and the sound of every period.
+  Recording* Avi = nullptr;
   void Capture(Machine& m) override {
+    if (Avi) Avi->Period(m);
     if (!Wav) return;
     samples_.clear();
     PsgCollectSamples(m.Psg, cursor_, samples_);
@@ -185,7 +191,7 @@ int main(int argc, char** argv) {
   app.add_option("--disk-b", opt.diskB, "DSK image or ZIP archive for drive B (default: FDD1 of the settings)");
   app.add_option("--zip-member", opt.zipMember, "The DSK member to use when an archive holds several");
   app.add_flag("--writable", opt.writable, "Drives not write protected, whatever WRPROTECTION0/1 say");
-  app.add_option("--screenshot", opt.screenshot, "Write the picture after the run (.png or .bmp)");
+  app.add_option("--screenshot", opt.screenshot, "Write the picture after the run (.png, .bmp, .jpg, .jpeg or .gif)");
   app.add_flag("--screen-text", opt.screenText, "Print the characters on the CPC screen after the run");
   app.add_option("--monitor", opt.monitor, "Monitor: colour or green (default: MONITOR)")->check(CLI::IsMember({"colour", "green"}));
   app.add_flag("--single-scan-line", opt.singleScanLine, "Leave every other picture row dark");
@@ -193,6 +199,8 @@ int main(int argc, char** argv) {
   app.add_option("--type-delay", opt.typeDelay, "Emulated seconds before typing starts (default 1.5)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--wav", opt.wavFile, "Record the sound of the run (the profile's format, else 44100 Hz 16-bit stereo)");
+  app.add_option("--avi", opt.aviFile, "Record the picture and sound of the run into an AVI file");
+  app.add_option("--avi-codec", opt.aviCodec, "Video encoder for --avi (default rawvideo, uncompressed)");
   app.add_option("--rom-low", opt.romLow, "Lower ROM image in the ROM folder (default 6128Low.ROM)");
   app.add_option("--rom-upper", opt.romUpper, "Upper ROM slot: SLOT=NAME, 0..15; EMPTY empties it (repeatable)")
       ->take_all();
@@ -252,7 +260,7 @@ int main(int argc, char** argv) {
   if (!opt.monitor.empty()) config.Monitor = opt.monitor == "green" ? kMonitorGreen : kMonitorColour;
   if (opt.singleScanLine) config.DoubleScanLine = false;
   if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
-    Fail("unknown picture format (use .png or .bmp): " + opt.screenshot);
+    Fail("unknown picture format (use .png, .bmp, .jpg or .gif): " + opt.screenshot);
 
   long periods = 5 * kPeriodsPerSecond;
   if (opt.frames >= 0) periods = opt.frames;
@@ -296,6 +304,16 @@ int main(int argc, char** argv) {
       Fail(wav.Error());
     hooks.Wav = &wav;
     hooks.Capture(*machine);  // places the ring cursor
+  }
+  Recording avi;
+  if (!opt.aviFile.empty()) {
+    // Sound as for --wav: the profile's format, else CD-like.
+    const bool profile = !opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec);
+    if (!avi.StartAvi(*machine, opt.aviFile, AviOptions{.Encoder = opt.aviCodec},
+                      profile ? config.SampleRate : 44100, profile ? config.SoundChannels : 2,
+                      profile ? config.BitsPerSample : 16))
+      Fail(avi.Error());
+    hooks.Avi = &avi;
   }
   // Typing is paced by machine time: one step per 50 ms, at most one per
   // period so a fast machine still sees each press for a whole period.
@@ -354,6 +372,7 @@ int main(int argc, char** argv) {
   if (!opt.saveSnapshot.empty()) {
     if (const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot); !saved.Ok) Fail(saved.Error);
   }
+  if (!opt.aviFile.empty() && !avi.Stop(*machine)) Fail("cannot write " + opt.aviFile + ": " + avi.Error());
 
   if (opt.benchmark) {
     const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
@@ -363,7 +382,7 @@ int main(int argc, char** argv) {
   }
   if (!opt.screenshot.empty()) {
     const ImageResult written = WriteImage(opt.screenshot, &machine->Video.FrameBitmap[0][0], kFrameWidth,
-                                           kFrameHeight, FramePalette());
+                                           kFrameHeight, FramePalette(), settings.JPGQUALITY);
     if (!written.Ok) Fail(written.Error);
   }
   if (opt.screenText) {

@@ -1,16 +1,19 @@
-// Still pictures of the 8-bit palettised frame: PNG (through libpng, 8-bit
-// palettised) and BMP (8-bit with a 256-entry palette). Used by the runner's
-// --screenshot and by the still captures.
+// Still pictures of the 8-bit palettised frame: PNG (libpng, 8-bit
+// palettised), BMP (8-bit with a 256-entry palette), JPEG (libjpeg, the
+// palette expanded to RGB) and GIF (giflib, the 256-entry palette as the
+// global colour map). Used by the runner's --screenshot and by the still
+// captures.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "devices/gate_array.h"
 
-enum class ImageFormat { Png, Bmp, Unknown };
+enum class ImageFormat { Png, Bmp, Jpeg, Gif, Unknown };
 
 // By extension, case-insensitive.
 ImageFormat ImageFormatOf(const std::filesystem::path& file);
@@ -25,6 +28,20 @@ ImageResult WritePng(const std::filesystem::path& file, const uint8_t* pixels, i
                      const std::array<Rgb, 256>& palette);
 ImageResult WriteBmp(const std::filesystem::path& file, const uint8_t* pixels, int width, int height,
                      const std::array<Rgb, 256>& palette);
+// quality: 1..100 (values outside are clamped).
+ImageResult WriteJpeg(const std::filesystem::path& file, const uint8_t* pixels, int width, int height,
+                      const std::array<Rgb, 256>& palette, int quality);
+ImageResult WriteGif(const std::filesystem::path& file, const uint8_t* pixels, int width, int height,
+                     const std::array<Rgb, 256>& palette);
+// By format; jpegQuality applies to JPEG only.
+ImageResult WriteImageAs(ImageFormat format, const std::filesystem::path& file, const uint8_t* pixels, int width,
+                         int height, const std::array<Rgb, 256>& palette, int jpegQuality = 80);
 // Chooses the writer by extension.
 ImageResult WriteImage(const std::filesystem::path& file, const uint8_t* pixels, int width, int height,
-                       const std::array<Rgb, 256>& palette);
+                       const std::array<Rgb, 256>& palette, int jpegQuality = 80);
+
+// A stretched draw of a width x height picture into outWidth x outHeight:
+// each output pixel takes the source pixel its position maps to. For the
+// half-size still the lower row of each pair is taken, the one that carries
+// the picture when alternate scan lines are dark.
+std::vector<uint8_t> StretchPicture(const uint8_t* pixels, int width, int height, int outWidth, int outHeight);

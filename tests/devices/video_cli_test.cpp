@@ -48,7 +48,7 @@ TEST(VideoCli, ScreenshotAfterTwoSecondsIsA768x576Png) {
 
 TEST(VideoCli, UnknownPictureFormatIsABadArgument) {
   if (!fs::exists(RomDir() / "6128Low.ROM")) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
-  EXPECT_EQ(RunCli("--rom-dir " + RomDir().string() + " --frames 1 --screenshot out.jpg"), 2);
+  EXPECT_EQ(RunCli("--rom-dir " + RomDir().string() + " --frames 1 --screenshot out.tiff"), 2);
   EXPECT_EQ(RunCli("--rom-dir " + RomDir().string() + " --frames 1 --monitor amber"), 2);
 }
 

@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 
 #include "frontend/qt/drive_menu.h"
+#include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
 #include "frontend/qt/snapshot_menu.h"
@@ -175,6 +176,8 @@ class TMainCPCForm::Hooks : public PeriodHooks {
   void SubmitSound(Machine& m) override {
     if (form_.sound_.Device != 0) SoundSubmit(form_.sound_, m.Psg);
   }
+  void Stills(Machine& m) override { form_.capture_->StillsPeriod(m); }
+  void Capture(Machine& m) override { form_.capture_->CapturePeriod(m); }
 
  private:
   TMainCPCForm& form_;
@@ -199,6 +202,12 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   BuildToolBar();
   BuildStatusBar();
   BuildMenus();
+  capture_ = std::make_unique<CaptureController>(this, *machine_, settings_,
+                                                 CaptureButtons{ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7});
+  capture_->Suspend = [this] { PauseRuleBegin(); };
+  capture_->Resume = [this] { PauseRuleEnd(); };
+  capture_->EmulationRunning = [this] { return emulationRunning_; };
+  connect(capture_.get(), &CaptureController::CaptureError, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
 
   overlay_ = QImage(96, 50, QImage::Format_ARGB32);
   overlay_.fill(Qt::black);
@@ -269,16 +278,16 @@ void TMainCPCForm::BuildToolBar() {
   ToolButton1 = button(PauseIcon(), "Pause (F10)", false, [this] { TogglePause(); });
   ToolButton2 = button(ResetIcon(), "Reset (Alt+F9)", false, [this] { ResetClicked(); });
   toolBar_->addSeparator();
-  ToolButton4 = button(CameraIcon(), "", false, [] {});
-  ToolButton10 = button(SeriesIcon(), "", false, [] {});
-  ToolButton15 = button(FilmIcon(), "", true, [] {});
-  ToolButton16 = button(NoteIcon(), "", true, [] {});
+  ToolButton4 = button(CameraIcon(), "", false, [this] { capture_->ScreenshotClicked(); });
+  ToolButton10 = button(SeriesIcon(), "", false, [this] { capture_->SeriesClicked(); });
+  ToolButton15 = button(FilmIcon(), "", true, [this] { capture_->AviClicked(); });
+  ToolButton16 = button(NoteIcon(), "", true, [this] { capture_->WavClicked(); });
   toolBar_->addSeparator();
   ToolButton8 = button(HalfIcon(), "Half Size", false, [this] { HalfSize(); });
   ToolButton9 = button(FullIcon(), "Full Size", false, [this] { FullSize(); });
   ToolButton7 = button(BugIcon(), "Debugger", true, [] {});
-  // Captures and the debugger window arrive with their own code.
-  for (QToolButton* b : {ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7}) b->setEnabled(false);
+  // The debugger window arrives with its own code.
+  ToolButton7->setEnabled(false);
 }
 
 void TMainCPCForm::BuildStatusBar() {
@@ -545,6 +554,7 @@ void TMainCPCForm::StatusTimerTick() {
   }
   const uint32_t speed = machine_->MicrosecondCounter.exchange(0) / 20000;
   const uint32_t rate = machine_->FrameCounter.exchange(0) / 2;
+  capture_->TimerTick();
   if (settings_.OVERLAY) UpdateOverlay(speed, rate);
   panelSpeed_->setText(QString("%1 %   %2 fps").arg(speed).arg(rate));
   if (!(QApplication::queryKeyboardModifiers() & Qt::ControlModifier)) MatrixRelease(machine_->Keyboard, 2, 7);
@@ -613,13 +623,12 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
       view_->setCursor(cursorHidden_ ? Qt::BlankCursor : Qt::ArrowCursor);
       return true;
     case kF4:
+      return true;
     case kF5:
-      return true;
     case kF6:
-      return true;
     case kF7:
-      return true;
     case kF8:
+      if (!autoRepeat) capture_->HotKey(key);
       return true;
     case kF10:
       if (!autoRepeat) TogglePause();
@@ -844,6 +853,7 @@ void TMainCPCForm::Shutdown() {
   drives_->StoreInSettings();
   EjectDisk(machine_->Fdc.Drives[0]);
   EjectDisk(machine_->Fdc.Drives[1]);
+  capture_->Shutdown();
   CloseDevices();
   if (fullScreen_ && windowedBounds_.isValid()) {
     settings_.FORM1XPOS = windowedBounds_.x();

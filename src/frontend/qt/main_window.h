@@ -24,6 +24,7 @@
 #include "platform/drive_sounds.h"
 
 class DriveMenus;
+class CaptureController;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -101,6 +102,7 @@ class TMainCPCForm : public QMainWindow {
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
+  std::unique_ptr<CaptureController> capture_;
   std::unique_ptr<EmulationThread> thread_;
   bool shutDown_ = false;
 
