@@ -19,7 +19,10 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "frontend/qt/autotype_box.h"
+#include "frontend/qt/config_dialogs.h"
 #include "frontend/qt/frame_view.h"
+#include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/qt_keys.h"
 #include "platform/key_codes.h"
 
@@ -192,6 +195,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   BuildActions();
   BuildToolBar();
   BuildStatusBar();
+  cpcConfig_ = new TCPCConfigMenu(this);
+  miscConfig_ = new TMiscConfigMenu(this);
+  keyMapper_ = new TKeyBoardMapper(keyMap_, startDir_ / kKeyMapFileName, this);
+  autoTypeBox_ = new TAutoTypeBox(autoType_, autoTypeTimer_, startDir_, this);
+  autoTypeBox_->move(settings_.FORM7XPOS, settings_.FORM7YPOS);
   BuildMenus();
 
   overlay_ = QImage(96, 50, QImage::Format_ARGB32);
@@ -317,8 +325,8 @@ void TMainCPCForm::BuildMenus() {
   });
 
   QMenu* options = menuBar()->addMenu("Options");
-  pending(options->addAction("CPC Configuration"));
-  pending(options->addAction("Misc Settings"));
+  options->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
+  options->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   options->addAction("FullScreen (F11)", this, [this] { ToggleFullScreen(); });
 
   QMenu* profiles = menuBar()->addMenu("Profiles");
@@ -329,8 +337,8 @@ void TMainCPCForm::BuildMenus() {
 
   QMenu* tools = menuBar()->addMenu("Tools");
   pending(tools->addAction("Create New Disk"));
-  pending(tools->addAction("Keyboard Mapper"));
-  pending(tools->addAction("AutoType"));
+  tools->addAction("Keyboard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
+  tools->addAction("AutoType", this, [this] { ShowAutoType(); });
 
   QMenu* help = menuBar()->addMenu("Help");
   help->addAction("Help", this, [this] {
@@ -363,12 +371,12 @@ void TMainCPCForm::BuildMenus() {
   });
   fillFile(popupMenu->addMenu("File"));
   QMenu* popupOptions = popupMenu->addMenu("Options");
-  pending(popupOptions->addAction("CPC Configuration"));
-  pending(popupOptions->addAction("Misc Settings"));
+  popupOptions->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
+  popupOptions->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   QMenu* popupTools = popupMenu->addMenu("Tools");
   pending(popupTools->addAction("Create New Disk"));
-  pending(popupTools->addAction("KeyBoard Mapper"));
-  pending(popupTools->addAction("AutoType"));
+  popupTools->addAction("KeyBoard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
+  popupTools->addAction("AutoType", this, [this] { ShowAutoType(); });
   QMenu* popupProfiles = popupMenu->addMenu("Profiles");
   popupProfiles->addAction("Create new Profile", this, [this] { CreateProfileClicked(); });
   popupProfiles->addAction("Load Profile", this, [this] { LoadProfileClicked(); });
@@ -400,6 +408,23 @@ void TMainCPCForm::OpenDevices() {
 }
 
 void TMainCPCForm::CloseDevices() { SoundClose(sound_, machine_->Psg); }
+
+void TMainCPCForm::ApplyConfiguration() {
+  // Reopening reads Keymap.map again; the mapper's unsaved edits stay.
+  const KeyMap keyMap = keyMap_;
+  CloseDevices();
+  ApplyProfile(*machine_, settings_);
+  OpenDevices();
+  keyMap_ = keyMap;
+  ApplyDisplaySettings();
+  lamps_->SetColours(Qt::darkGray, Qt::darkGray, Qt::darkGray, settings_.SYMBIFACE);
+}
+
+void TMainCPCForm::ShowAutoType() {
+  autoTypeBox_->show();
+  autoTypeBox_->raise();
+  autoTypeBox_->activateWindow();
+}
 
 void TMainCPCForm::ApplyDisplaySettings() {
   Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
@@ -526,6 +551,8 @@ void TMainCPCForm::StatusTimerTick() {
     settings_.FORM1W = width();
     settings_.FORM1H = height();
   }
+  settings_.FORM7XPOS = autoTypeBox_->x();
+  settings_.FORM7YPOS = autoTypeBox_->y();
 }
 
 void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
@@ -782,7 +809,8 @@ void TMainCPCForm::CreateProfileClicked() {
     UpdateProfileCaptions();
   }
   PauseRuleEnd();
-  // The configuration dialog follows, also after Cancel, once it exists.
+  // The configuration dialog follows, also after Cancel.
+  RunCpcConfiguration(*this, *cpcConfig_);
 }
 
 void TMainCPCForm::closeEvent(QCloseEvent* event) {
