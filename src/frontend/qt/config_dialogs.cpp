@@ -38,7 +38,8 @@ void BuildFrame(QDialog* d, QTreeWidget*& tree, QStackedWidget*& pages, const st
   tree = new QTreeWidget(d);
   tree->setHeaderHidden(true);
   tree->setRootIsDecorated(false);
-  tree->setFixedWidth(104);
+  tree->setFixedWidth(92);
+  tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   for (const char* node : nodes) tree->addTopLevelItem(new QTreeWidgetItem(QStringList{node}));
   pages = new QStackedWidget(d);
   body->addWidget(tree);
@@ -215,7 +216,7 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
   auto romBox = [](QVBoxLayout* page, const QString& label, const char* hint) {
     auto* row = new QHBoxLayout;
     auto* l = new QLabel(label);
-    l->setFixedWidth(52);
+    l->setFixedWidth(58);
     row->addWidget(l);
     auto* box = new QComboBox;
     box->setEditable(true);
@@ -540,7 +541,8 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
     fl->addLayout(quality);
     page->addWidget(format);
     connect(QualityBar, &QSlider::valueChanged, this, [this](int v) { QualityLabel->setText(QString::number(v)); });
-    NameByDsk = new QCheckBox("Name image files according to the DSK name if any");
+    // Long captions are broken where they would wrap in the narrow page.
+    NameByDsk = new QCheckBox("Name image files according to the\nDSK name if any");
     NameByDsk->setToolTip("By default the images are saved as CPC plus a number");
     SaveStillDialog = new QCheckBox("Show a Save Dialog");
     SaveHalfSize = new QCheckBox("Save at half size");
@@ -553,6 +555,9 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
     // Read-only field: the arrows alone change it.
     if (auto* edit = MaxStills->findChild<QLineEdit*>()) edit->setReadOnly(true);
     series->addWidget(MaxStills);
+    series->addStretch(1);
+    page->addLayout(series);
+    series = new QHBoxLayout;
     series->addWidget(new QLabel("Every"));
     EveryFrame = new QSpinBox;
     EveryFrame->setRange(1, 100);
@@ -586,7 +591,8 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
     Toolbar = new QCheckBox("Show Toolbars in FullScreen Mode");
     FddSound = new QCheckBox("Floppy Drive makes noise");
     // The long caption is broken where it would wrap in the narrow page.
-    IndividualSet = new QCheckBox("Each Hardware Profile remembers Window size,\nposition and the last DSK image used.");
+    IndividualSet =
+        new QCheckBox("Each Hardware Profile remembers\nWindow size, position and the last\nDSK image used.");
     IndividualSet->setToolTip("By default Window size and position is globaly the same");
     for (QCheckBox* c : {Toolbar, FddSound, IndividualSet}) page->addWidget(c);
     page->addStretch(1);
