@@ -21,6 +21,7 @@
 
 #include "frontend/qt/autotype_box.h"
 #include "frontend/qt/config_dialogs.h"
+#include "frontend/qt/drive_menu.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/qt_keys.h"
@@ -150,10 +151,12 @@ class LampPanel : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
+    // 18 x 6 lamps, centred in whatever height the bar gives the panel.
+    const int top = std::max(0, (height() - 7) / 2);
     auto lamp = [&](int x, QColor c) {
-      p.fillRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)), c);
+      p.fillRect(QRect(QPoint(x, top), QPoint(x + 18, top + 6)), c);
       p.setPen(Qt::black);
-      p.drawRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)));
+      p.drawRect(QRect(QPoint(x, top), QPoint(x + 18, top + 6)));
     };
     lamp(6, a_);
     lamp(32, b_);
@@ -189,6 +192,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
   machine_ = CreateMachine(MachineConfigFromSettings(settings_));
 
+  drives_ = new DriveMenus(this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); });
   view_ = new FrameView(this);
   view_->installEventFilter(this);
   setCentralWidget(view_);
@@ -209,8 +213,12 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   OpenDevices();
   ResetMachine(*machine_);
+  drives_->Reinsert();
   ApplyDisplaySettings();
-  lamps_->SetColours(Qt::darkGray, Qt::darkGray, Qt::darkGray, settings_.SYMBIFACE);
+  UpdateLamps();
+  lampTimer_.setInterval(40);
+  connect(&lampTimer_, &QTimer::timeout, this, &TMainCPCForm::UpdateLamps);
+  lampTimer_.start();
 
   // Say so when the firmware is missing: a black window explains nothing.
   const fs::path lowRom = fs::path(settings_.ROMDIR) / settings_.ROMLow;
@@ -297,6 +305,7 @@ void TMainCPCForm::BuildStatusBar() {
   bar->addWidget(panelB_);
   bar->addWidget(panelSpeed_);
   bar->addWidget(empty);
+  drives_->SetPanels(panelA_, panelB_);
 }
 
 void TMainCPCForm::BuildMenus() {
@@ -304,15 +313,7 @@ void TMainCPCForm::BuildMenus() {
   auto pending = [](QAction* a) { a->setEnabled(false); };
 
   auto fillFile = [&](QMenu* file) {
-    for (const char* drive : {"Floppy A:", "Floppy B:"}) {
-      QMenu* m = file->addMenu(drive);
-      pending(m->addAction("Load"));
-      pending(m->addAction("Eject"));
-      QAction* wp = m->addAction("Write Protected");
-      wp->setCheckable(true);
-      wp->setChecked(drive[7] == 'A' ? settings_.WRPROTECTION0 : settings_.WRPROTECTION1);
-      pending(wp);
-    }
+    drives_->AddMenus(file);
     pending(file->addAction("Load SnapShot"));
     pending(file->addAction("Save Snapshot"));
   };
@@ -391,6 +392,12 @@ void TMainCPCForm::UpdateProfileCaptions() {
   popupCurrentProfileAction->setText(caption);
 }
 
+void TMainCPCForm::UpdateLamps() {
+  auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
+  lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
+                     Qt::darkGray, settings_.SYMBIFACE);
+}
+
 void TMainCPCForm::OpenDevices() {
   keyMap_ = DefaultKeyMap();
   const fs::path keyMapFile = startDir_ / "Keymap.map";
@@ -417,7 +424,7 @@ void TMainCPCForm::ApplyConfiguration() {
   OpenDevices();
   keyMap_ = keyMap;
   ApplyDisplaySettings();
-  lamps_->SetColours(Qt::darkGray, Qt::darkGray, Qt::darkGray, settings_.SYMBIFACE);
+  UpdateLamps();  // panel 0 widens for the hard disk lamp
 }
 
 void TMainCPCForm::ShowAutoType() {
@@ -786,11 +793,13 @@ void TMainCPCForm::LoadProfileClicked() {
     SaveProfileState(settings_);
     CloseDevices();
     settings_.LASTPROFILE = (QStringLiteral("/") + QFileInfo(chosen).fileName()).toStdString();
-    if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+    const SettingsResult r = LoadProfile(settings_);
+    if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
     UpdateProfileCaptions();
     ApplyProfile(*machine_, settings_);
     OpenDevices();
     ResetMachine(*machine_);
+    drives_->Reinsert();
     ApplyDisplaySettings();
   }
   PauseRuleEnd();
@@ -826,6 +835,10 @@ void TMainCPCForm::Shutdown() {
   // Resume and join before any device closes: a parked thread would never
   // see the stop request.
   if (thread_) thread_->Stop();
+  lampTimer_.stop();
+  drives_->StoreInSettings();
+  EjectDisk(machine_->Fdc.Drives[0]);
+  EjectDisk(machine_->Fdc.Drives[1]);
   CloseDevices();
   if (fullScreen_ && windowedBounds_.isValid()) {
     settings_.FORM1XPOS = windowedBounds_.x();

@@ -21,6 +21,7 @@
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
 
+class DriveMenus;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -41,6 +42,7 @@ class TMainCPCForm : public QMainWindow {
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
+  DriveMenus* drives() const { return drives_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -87,6 +89,7 @@ class TMainCPCForm : public QMainWindow {
   void ApplyDisplaySettings();
   void ApplyLayout();
   void UpdateProfileCaptions();
+  void UpdateLamps();
   bool HandleKeyDown(int code, bool autoRepeat);
   bool HandleKeyUp(int code, bool autoRepeat);
   bool HandleMouse(QEvent* event);
@@ -121,7 +124,9 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
+  DriveMenus* drives_ = nullptr;
   LampPanel* lamps_ = nullptr;
+  QTimer lampTimer_;
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
   QLabel* panelSpeed_ = nullptr;

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "frontend/qt/autotype_box.h"
-#include "frontend/qt/offscreen_app.h"
+#include "frontend/qt/modal_helper.h"
 
 namespace fs = std::filesystem;
 
@@ -30,7 +30,7 @@ class AutoTypeBoxTest : public ::testing::Test {
   }
   QString Path(const char* name) { return QString::fromStdString((dir / name).string()); }
 
-  QApplication& app = OffscreenApp();  // before any widget
+  QApplication& app = *TestApp();  // before any widget
   fs::path dir;
   AutoTypeState state;
   QTimer timer;

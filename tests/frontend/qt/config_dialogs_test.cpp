@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "frontend/qt/config_dialogs.h"
-#include "frontend/qt/offscreen_app.h"
+#include "frontend/qt/modal_helper.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +25,6 @@ namespace {
 class CpcConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OffscreenApp();
     romDir = fs::temp_directory_path() / ("pellucidore-cfg-roms-" + std::to_string(::getpid()));
     fs::create_directories(romDir);
     for (const char* name : {"6128Low.ROM", "maxam.rom"}) std::ofstream(romDir / name) << "x";
@@ -34,7 +33,7 @@ class CpcConfigTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(romDir); }
 
-  QApplication& app = OffscreenApp();  // before any widget
+  QApplication& app = *TestApp();  // before any widget
   fs::path romDir;
   Settings s;
   TCPCConfigMenu d{nullptr, {{"LPT1 (parport0)", 888}, {"LPT2 (parport1)", 632}}, {"/dev/ttyS0", "/dev/ttyUSB0"}};
@@ -305,11 +304,8 @@ TEST_F(CpcConfigTest, TreeSelectsPages) {
 
 class MiscConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    OffscreenApp();
-    s = DefaultSettings("/start");
-  }
-  QApplication& app = OffscreenApp();
+  void SetUp() override { s = DefaultSettings("/start"); }
+  QApplication& app = *TestApp();
   Settings s;
   TMiscConfigMenu d;
 };

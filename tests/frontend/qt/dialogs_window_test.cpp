@@ -22,7 +22,7 @@
 #include "frontend/qt/config_dialogs.h"
 #include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/main_window.h"
-#include "frontend/qt/offscreen_app.h"
+#include "frontend/qt/modal_helper.h"
 
 namespace fs = std::filesystem;
 
@@ -39,7 +39,7 @@ class DialogsWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveRoms()) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
-    OffscreenApp();
+    TestApp();
     dir = fs::temp_directory_path() / ("pellucidore-dialogs-" + std::to_string(::getpid()) + "-" +
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
@@ -203,14 +203,14 @@ TEST_F(DialogsWindowTest, AutoTypeWindowTypesThroughTheTimer) {
   box->Memo1->setPlainText("ab");
   box->AutoTypeButton->click();
   ASSERT_TRUE(window->autoTypeTimer().isActive());
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !window->autoTypeTimer().isActive(); }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !window->autoTypeTimer().isActive(); }, 5000));
   using Keys = std::vector<std::string>;
   EXPECT_EQ(recorder.ticks, (std::vector<Keys>{{"8,5"}, {}, {"6,6"}, {}, {"2,2"}, {}, {"2,7"}, {}}));
 
   recorder.ticks.clear();
   box->Memo1->setPlainText("A");
   box->AutoTypeButton->click();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !window->autoTypeTimer().isActive(); }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !window->autoTypeTimer().isActive(); }, 5000));
   ASSERT_FALSE(recorder.ticks.empty());
   EXPECT_EQ(recorder.ticks[0], (Keys{"2,5", "8,5"}));  // SHIFT with the key
   EXPECT_EQ(recorder.ticks[1], Keys{});

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "frontend/qt/keyboard_mapper.h"
-#include "frontend/qt/offscreen_app.h"
+#include "frontend/qt/modal_helper.h"
 #include "platform/key_codes.h"
 
 namespace fs = std::filesystem;
@@ -23,7 +23,6 @@ int ButtonIndex(const char* name) {
 
 class KeyMapperTest : public ::testing::Test {
  protected:
-  void SetUp() override { OffscreenApp(); }
   void TearDown() override { fs::remove(file); }
 
   // The hook sees key messages sent to any widget while it is armed.
@@ -33,7 +32,7 @@ class KeyMapperTest : public ::testing::Test {
   }
   void Click(const char* name) { d.KeyButtons[ButtonIndex(name)]->click(); }
 
-  QApplication& app = OffscreenApp();  // before any widget
+  QApplication& app = *TestApp();  // before any widget
   KeyMap map = DefaultKeyMap();
   fs::path file = fs::temp_directory_path() / ("pellucidore-keymap-" + std::to_string(::getpid()) + ".map");
   TKeyBoardMapper d{map, file};
