@@ -287,6 +287,7 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
     SerialBox = new QComboBox;
     SerialBox->addItem("Not Connected");
     for (const std::string& name : serialPorts) SerialBox->addItem(Q(name));
+    serialPortCount_ = static_cast<int>(serialPorts.size());
     page->addWidget(SerialBox);
     MouseOnJoystick = new QCheckBox("Enable Mouse on Joystick Port");
     LightPen = new QCheckBox("Enable Light Pen");
@@ -426,6 +427,7 @@ void TCPCConfigMenu::LoadFromSettings(const Settings& s) {
   ParallelChanged(ParallelBox->currentIndex());
   // A port that is no longer there is still shown as chosen, so that an
   // apply keeps it rather than quietly disconnecting.
+  while (SerialBox->count() > serialPortCount_ + 1) SerialBox->removeItem(SerialBox->count() - 1);
   if (SerialBox->findText(Q(s.SERIAL), Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) SerialBox->addItem(Q(s.SERIAL));
   SerialBox->setCurrentIndex(SerialBox->findText(Q(s.SERIAL), Qt::MatchFixedString | Qt::MatchCaseSensitive));
   MouseOnJoystick->setChecked(s.MOUSEEN);

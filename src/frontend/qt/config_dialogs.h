@@ -122,6 +122,7 @@ class TCPCConfigMenu : public QDialog {
   void ChooseHdd(int drive);
 
   std::string diskDir_;
+  int serialPortCount_ = 0;
 };
 
 class TMiscConfigMenu : public QDialog {

@@ -180,6 +180,9 @@ TEST_F(CpcConfigTest, SerialPortList) {
   EXPECT_EQ(d.SerialBox->currentText(), "/dev/ttyACM3");
   d.ApplyCpcConfiguration(s);
   EXPECT_EQ(s.SERIAL, "/dev/ttyACM3");
+  s.SERIAL = "/dev/ttyACM4";
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.SerialBox->count(), 4);  // the other vanished port is not kept
 }
 
 TEST_F(CpcConfigTest, HardDiskPaths) {
