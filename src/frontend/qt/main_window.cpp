@@ -19,9 +19,12 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "frontend/qt/autotype_box.h"
+#include "frontend/qt/config_dialogs.h"
 #include "frontend/qt/drive_menu.h"
 #include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
+#include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/qt_keys.h"
 #include "frontend/qt/snapshot_menu.h"
 #include "platform/key_codes.h"
@@ -201,6 +204,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   BuildActions();
   BuildToolBar();
   BuildStatusBar();
+  cpcConfig_ = new TCPCConfigMenu(this);
+  miscConfig_ = new TMiscConfigMenu(this);
+  keyMapper_ = new TKeyBoardMapper(keyMap_, startDir_ / kKeyMapFileName, this);
+  autoTypeBox_ = new TAutoTypeBox(autoType_, autoTypeTimer_, startDir_, this);
+  autoTypeBox_->move(settings_.FORM7XPOS, settings_.FORM7YPOS);
   BuildMenus();
   capture_ = std::make_unique<CaptureController>(this, *machine_, settings_,
                                                  CaptureButtons{ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7});
@@ -329,8 +337,8 @@ void TMainCPCForm::BuildMenus() {
   });
 
   QMenu* options = menuBar()->addMenu("Options");
-  pending(options->addAction("CPC Configuration"));
-  pending(options->addAction("Misc Settings"));
+  options->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
+  options->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   options->addAction("FullScreen (F11)", this, [this] { ToggleFullScreen(); });
 
   QMenu* profiles = menuBar()->addMenu("Profiles");
@@ -341,8 +349,8 @@ void TMainCPCForm::BuildMenus() {
 
   QMenu* tools = menuBar()->addMenu("Tools");
   pending(tools->addAction("Create New Disk"));
-  pending(tools->addAction("Keyboard Mapper"));
-  pending(tools->addAction("AutoType"));
+  tools->addAction("Keyboard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
+  tools->addAction("AutoType", this, [this] { ShowAutoType(); });
 
   QMenu* help = menuBar()->addMenu("Help");
   help->addAction("Help", this, [this] {
@@ -375,12 +383,12 @@ void TMainCPCForm::BuildMenus() {
   });
   fillFile(popupMenu->addMenu("File"));
   QMenu* popupOptions = popupMenu->addMenu("Options");
-  pending(popupOptions->addAction("CPC Configuration"));
-  pending(popupOptions->addAction("Misc Settings"));
+  popupOptions->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
+  popupOptions->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   QMenu* popupTools = popupMenu->addMenu("Tools");
   pending(popupTools->addAction("Create New Disk"));
-  pending(popupTools->addAction("KeyBoard Mapper"));
-  pending(popupTools->addAction("AutoType"));
+  popupTools->addAction("KeyBoard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
+  popupTools->addAction("AutoType", this, [this] { ShowAutoType(); });
   QMenu* popupProfiles = popupMenu->addMenu("Profiles");
   popupProfiles->addAction("Create new Profile", this, [this] { CreateProfileClicked(); });
   popupProfiles->addAction("Load Profile", this, [this] { LoadProfileClicked(); });
@@ -436,6 +444,23 @@ void TMainCPCForm::CloseDevices() {
   driveSounds_.Close();
   const std::string error = SymbifaceEnd(*machine_, startDir_);
   if (!error.empty()) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(error));
+}
+
+void TMainCPCForm::ApplyConfiguration() {
+  // Reopening reads Keymap.map again; the mapper's unsaved edits stay.
+  const KeyMap keyMap = keyMap_;
+  CloseDevices();
+  ApplyProfile(*machine_, settings_);
+  OpenDevices();
+  keyMap_ = keyMap;
+  ApplyDisplaySettings();
+  UpdateLamps();  // panel 0 widens for the hard disk lamp
+}
+
+void TMainCPCForm::ShowAutoType() {
+  autoTypeBox_->show();
+  autoTypeBox_->raise();
+  autoTypeBox_->activateWindow();
 }
 
 void TMainCPCForm::ApplyDisplaySettings() {
@@ -564,6 +589,8 @@ void TMainCPCForm::StatusTimerTick() {
     settings_.FORM1W = width();
     settings_.FORM1H = height();
   }
+  settings_.FORM7XPOS = autoTypeBox_->x();
+  settings_.FORM7YPOS = autoTypeBox_->y();
 }
 
 void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
@@ -833,7 +860,8 @@ void TMainCPCForm::CreateProfileClicked() {
     UpdateProfileCaptions();
   }
   PauseRuleEnd();
-  // The configuration dialog follows, also after Cancel, once it exists.
+  // The configuration dialog follows, also after Cancel.
+  RunCpcConfiguration(*this, *cpcConfig_);
 }
 
 void TMainCPCForm::closeEvent(QCloseEvent* event) {

@@ -31,6 +31,10 @@ class QAction;
 class QLabel;
 class QMenu;
 class QToolButton;
+class TAutoTypeBox;
+class TCPCConfigMenu;
+class TKeyBoardMapper;
+class TMiscConfigMenu;
 
 class TMainCPCForm : public QMainWindow {
   Q_OBJECT
@@ -57,6 +61,13 @@ class TMainCPCForm : public QMainWindow {
   // Suspend around a modal dialog while the user has not paused.
   void PauseRuleBegin();
   void PauseRuleEnd();
+
+  // After the CPC Configuration dialog wrote the settings: the running
+  // machine takes them without a reset. Call with the emulation suspended.
+  void ApplyConfiguration();
+  KeyMap& keyMap() { return keyMap_; }
+  AutoTypeState& autoType() { return autoType_; }
+  QTimer& autoTypeTimer() { return autoTypeTimer_; }
 
   static const char* const kHotKeyText;
 
@@ -91,6 +102,7 @@ class TMainCPCForm : public QMainWindow {
   void LoadProfileClicked();
   void CreateProfileClicked();
   void AutoTypeTick();
+  void ShowAutoType();
 
   std::filesystem::path startDir_;
   Settings settings_;
@@ -128,6 +140,10 @@ class TMainCPCForm : public QMainWindow {
   QTimer statusTimer_;
   QTimer autoTypeTimer_;
   QImage overlay_;
+  TCPCConfigMenu* cpcConfig_ = nullptr;
+  TMiscConfigMenu* miscConfig_ = nullptr;
+  TKeyBoardMapper* keyMapper_ = nullptr;
+  TAutoTypeBox* autoTypeBox_ = nullptr;
 
  public:
   // Tool bar buttons under their established names.
