@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "debugger/qt/debug_form.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
 #include "platform/key_codes.h"
@@ -199,6 +200,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   setGeometry(settings_.FORM1XPOS, settings_.FORM1YPOS, settings_.FORM1W, settings_.FORM1H);
 
+  debugForm_ = new TDebugForm(*machine_, this);
+  debugForm_->move(settings_.FORM3XPOS, settings_.FORM3YPOS);
+  debugForm_->SetPaused(!emulationRunning_);
+  connect(debugForm_, &TDebugForm::Closed, this, [this] { ToolButton7->setChecked(false); });
+
   OpenDevices();
   ResetMachine(*machine_);
   ApplyDisplaySettings();
@@ -266,9 +272,9 @@ void TMainCPCForm::BuildToolBar() {
   toolBar_->addSeparator();
   ToolButton8 = button(HalfIcon(), "Half Size", false, [this] { HalfSize(); });
   ToolButton9 = button(FullIcon(), "Full Size", false, [this] { FullSize(); });
-  ToolButton7 = button(BugIcon(), "Debugger", true, [] {});
-  // Captures and the debugger window arrive with their own code.
-  for (QToolButton* b : {ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7}) b->setEnabled(false);
+  ToolButton7 = button(BugIcon(), "Debugger", true, [this] { DebuggerClicked(); });
+  // Captures arrive with their own code.
+  for (QToolButton* b : {ToolButton4, ToolButton10, ToolButton15, ToolButton16}) b->setEnabled(false);
 }
 
 void TMainCPCForm::BuildStatusBar() {
@@ -431,12 +437,26 @@ void TMainCPCForm::TogglePause() {
     if (thread_) thread_->SuspendEmulation();
     ToolButton1->setIcon(PlayIcon());
     ToolButton1->setToolTip("Resume");
+    debugForm_->SetPaused(true);
+    if (ToolButton7->isChecked()) debugForm_->show();
   } else {
     emulationRunning_ = true;
     if (thread_) thread_->ResumeEmulation();
     ToolButton1->setIcon(PauseIcon());
     ToolButton1->setToolTip("Pause");
+    debugForm_->SetPaused(false);
   }
+}
+
+void TMainCPCForm::DebuggerClicked() {
+  if (debugForm_->isVisible()) {
+    debugForm_->hide();
+    ToolButton7->setChecked(false);
+    return;
+  }
+  ToolButton7->setChecked(true);
+  if (emulationRunning_) TogglePause();
+  debugForm_->show();
 }
 
 void TMainCPCForm::ResetClicked() {
@@ -526,6 +546,8 @@ void TMainCPCForm::StatusTimerTick() {
     settings_.FORM1W = width();
     settings_.FORM1H = height();
   }
+  settings_.FORM3XPOS = debugForm_->x();
+  settings_.FORM3YPOS = debugForm_->y();
 }
 
 void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
@@ -585,6 +607,9 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
       view_->setCursor(cursorHidden_ ? Qt::BlankCursor : Qt::ArrowCursor);
       return true;
     case kF4:
+      // Held down, it keeps stepping.
+      if (debugForm_->isVisible() && !emulationRunning_) debugForm_->Step();
+      return true;
     case kF5:
       return true;
     case kF6:
@@ -810,6 +835,8 @@ void TMainCPCForm::Shutdown() {
     settings_.FORM1W = width();
     settings_.FORM1H = height();
   }
+  settings_.FORM3XPOS = debugForm_->x();
+  settings_.FORM3YPOS = debugForm_->y();
   for (const auto& r : {SaveLastState(settings_), SaveProfileState(settings_)}) {
     if (!r.Ok) QMessageBox::warning(nullptr, "Pellucidore", QString::fromStdString(r.Error));
   }

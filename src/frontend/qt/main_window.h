@@ -27,6 +27,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QToolButton;
+class TDebugForm;
 
 class TMainCPCForm : public QMainWindow {
   Q_OBJECT
@@ -37,6 +38,7 @@ class TMainCPCForm : public QMainWindow {
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
+  TDebugForm* debugForm() const { return debugForm_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -48,6 +50,7 @@ class TMainCPCForm : public QMainWindow {
   void FullSize();
   void ToggleFullScreen();
   void StartEmulation();  // what the first status tick does
+  void DebuggerClicked();  // ToolButton7
 
   // Suspend around a modal dialog while the user has not paused.
   void PauseRuleBegin();
@@ -109,6 +112,7 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
+  TDebugForm* debugForm_ = nullptr;
   LampPanel* lamps_ = nullptr;
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
