@@ -53,8 +53,9 @@ QListWidget* NewList(int lines, QWidget* parent) {
   list->setUniformItemSizes(true);
   list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  const int row = QFontMetrics(list->font()).height() + 2;
-  list->setFixedHeight(row * lines + 2 * list->frameWidth() + 4);
+  for (int i = 0; i < lines; ++i) list->addItem(QString());
+  // Exactly the lines the model gives: the scroll bar beside does the rest.
+  list->setFixedHeight(list->sizeHintForRow(0) * lines + 2 * list->frameWidth() + 2);
   return list;
 }
 

@@ -678,7 +678,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
       lastMouseY_ = client.y();
       if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
       if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
-      if (cursorHidden_) {
+      if (cursorHidden_ && !debugForm_->isVisible()) {
         // Keep the pointer inside the window while it drives the machine.
         QPoint p = QCursor::pos();
         const QRect g = frameGeometry();

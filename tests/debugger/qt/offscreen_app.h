@@ -10,6 +10,8 @@ inline QApplication& OffscreenApp() {
   static int argc = 1;
   static char name[] = "pellucidore_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: at exit Qt's own globals may already be gone, and
+  // tearing the application down after them crashes.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
