@@ -35,6 +35,8 @@ struct CliOptions {
   double seconds = -1;
   int speedPercent = 100;
   bool benchmark = false;
+  std::string diskA, diskB, zipMember;
+  bool writable = false;
   std::string screenshot;
   bool screenText = false;
   std::string monitor;  // default: MONITOR
@@ -90,6 +92,35 @@ class CliHooks : public PeriodHooks {
   std::vector<uint8_t> samples_;
 };
 
+// Inserts a DSK file or an archive's DSK member, as the window's Load item
+// does; the message boxes become lines on stderr. A path from the settings
+// that no longer exists is skipped silently, as at the window's start-up.
+void InsertDrive(DriveImage& drive, const std::string& path, const std::string& member, bool explicitPath) {
+  std::vector<std::string> choices;
+  const InsertResult r = InsertDiskPath(drive, path, member, &choices);
+  for (const std::string& message : r.Messages) std::cerr << "pellucidore-cli: " << message << "\n";
+  switch (r.Status) {
+    case InsertStatus::Inserted: return;
+    case InsertStatus::Missing:
+      if (explicitPath) Fail("disk image not found: " + path);
+      return;
+    case InsertStatus::Refused: std::exit(2);
+    case InsertStatus::Choose: {
+      std::string list;
+      for (const std::string& c : choices) list += (list.empty() ? "" : ", ") + c;
+      Fail("several DSK files inside " + path + " (" + list + "): choose one with --zip-member");
+    }
+  }
+}
+
+// Puts every written byte into the image files before the process ends.
+void CloseDrives(Machine& m) {
+  for (DriveImage& drive : m.Fdc.Drives) {
+    EjectDisk(drive);
+    if (drive.WriteFailed) Fail("could not write to disk image " + drive.DiskPath);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +136,10 @@ int main(int argc, char** argv) {
                                      "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
                           ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
+  app.add_option("--disk-a", opt.diskA, "DSK image or ZIP archive for drive A (default: FDD0 of the settings)");
+  app.add_option("--disk-b", opt.diskB, "DSK image or ZIP archive for drive B (default: FDD1 of the settings)");
+  app.add_option("--zip-member", opt.zipMember, "The DSK member to use when an archive holds several");
+  app.add_flag("--writable", opt.writable, "Drives not write protected, whatever WRPROTECTION0/1 say");
   app.add_option("--screenshot", opt.screenshot, "Write the picture after the run (.png or .bmp)");
   app.add_flag("--screen-text", opt.screenText, "Print the characters on the CPC screen after the run");
   app.add_option("--monitor", opt.monitor, "Monitor: colour or green (default: MONITOR)")->check(CLI::IsMember({"colour", "green"}));
@@ -181,6 +216,17 @@ int main(int argc, char** argv) {
                                             std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
 
   auto machine = CreateMachine(config);
+  {
+    DriveImage* drives = machine->Fdc.Drives;
+    drives[0].WriteProtected = settings.WRPROTECTION0 && !opt.writable;
+    drives[1].WriteProtected = settings.WRPROTECTION1 && !opt.writable;
+    if (!opt.diskA.empty() || !settings.FDD0.empty())
+      InsertDrive(drives[0], opt.diskA.empty() ? settings.FDD0 : opt.diskA,
+                  opt.diskA.empty() ? settings.COMPRFDD0 : opt.zipMember, !opt.diskA.empty());
+    if (!opt.diskB.empty() || !settings.FDD1.empty())
+      InsertDrive(drives[1], opt.diskB.empty() ? settings.FDD1 : opt.diskB,
+                  opt.diskB.empty() ? settings.COMPRFDD1 : opt.zipMember, !opt.diskB.empty());
+  }
   CliHooks hooks;
   WavWriter wav;
   if (!opt.wavFile.empty()) {
@@ -217,6 +263,7 @@ int main(int argc, char** argv) {
     }
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  CloseDrives(*machine);
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
 
   if (opt.benchmark) {

@@ -4,6 +4,7 @@
 #include <QLockFile>
 #include <QMessageBox>
 #include <QStandardPaths>
+#include <cstdio>
 #include <exception>
 
 #include "frontend/qt/main_window.h"
@@ -40,7 +41,10 @@ int main(int argc, char** argv) {
   QLockFile lock(runtime + "/pellucidore.lock");
   lock.setStaleLockTime(0);
   if (!lock.tryLock(100)) {
-    QMessageBox::warning(nullptr, "Pellucidore", "Pellucidore is already running!");
+    // Said on the terminal too, where an offscreen run has no one to click.
+    std::fprintf(stderr, "Pellucidore is already running!\n");
+    if (QGuiApplication::platformName() != "offscreen")
+      QMessageBox::warning(nullptr, "Pellucidore", "Pellucidore is already running!");
     return 1;
   }
 

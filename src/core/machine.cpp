@@ -32,6 +32,7 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.Z80.CountCycles = config.CountCycles;
   m.Video.Monitor = static_cast<uint8_t>(config.Monitor);
   m.Video.DoubleScanLine = config.DoubleScanLine;
+  m.Crtc.LightPenEnabled = config.LightPen;
   RebuildByteExpansionTable(m);  // the monitor may have changed
 }
 

@@ -39,6 +39,7 @@ struct MachineConfig {
   uint8_t Brand = 14;              // VENDOR: port B bits 3..1 = Brand / 2
   uint32_t Monitor = 1;            // MONITOR: 1 colour, 2 green
   bool DoubleScanLine = true;      // DOUBLESCANLINE
+  bool LightPen = false;           // LIGHTPEN
   bool SoundEnabled = false;       // SOUNDENABLED
   uint32_t SoundChannels = 1;      // CHANNELS
   uint32_t SampleRate = 22050;     // SAMPLERATE

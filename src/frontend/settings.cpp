@@ -581,6 +581,7 @@ MachineConfig MachineConfigFromSettings(const Settings& s) {
   c.CountCycles = s.CPUSTATES;
   c.Brand = static_cast<uint8_t>(ValidVendor(s.VENDOR) ? s.VENDOR : 14);
   c.Monitor = s.MONITOR == 2 ? 2 : 1;
+  c.LightPen = s.LIGHTPEN;
   c.DoubleScanLine = s.DOUBLESCANLINE;
   c.SoundEnabled = s.SOUNDENABLED;
   c.SoundChannels = s.CHANNELS == 2 ? 2 : 1;

@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 
 #include "debugger/qt/debug_form.h"
+#include "frontend/qt/drive_menu.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
 #include "platform/key_codes.h"
@@ -148,10 +149,12 @@ class LampPanel : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
+    // 18 x 6 lamps, centred in whatever height the bar gives the panel.
+    const int top = std::max(0, (height() - 7) / 2);
     auto lamp = [&](int x, QColor c) {
-      p.fillRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)), c);
+      p.fillRect(QRect(QPoint(x, top), QPoint(x + 18, top + 6)), c);
       p.setPen(Qt::black);
-      p.drawRect(QRect(QPoint(x, 7), QPoint(x + 18, 13)));
+      p.drawRect(QRect(QPoint(x, top), QPoint(x + 18, top + 6)));
     };
     lamp(6, a_);
     lamp(32, b_);
@@ -187,6 +190,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
   machine_ = CreateMachine(MachineConfigFromSettings(settings_));
 
+  drives_ = new DriveMenus(this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); });
   view_ = new FrameView(this);
   view_->installEventFilter(this);
   setCentralWidget(view_);
@@ -207,8 +211,12 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   OpenDevices();
   ResetMachine(*machine_);
+  drives_->Reinsert();
   ApplyDisplaySettings();
-  lamps_->SetColours(Qt::darkGray, Qt::darkGray, Qt::darkGray, settings_.SYMBIFACE);
+  UpdateLamps();
+  lampTimer_.setInterval(40);
+  connect(&lampTimer_, &QTimer::timeout, this, &TMainCPCForm::UpdateLamps);
+  lampTimer_.start();
 
   // Say so when the firmware is missing: a black window explains nothing.
   const fs::path lowRom = fs::path(settings_.ROMDIR) / settings_.ROMLow;
@@ -295,6 +303,7 @@ void TMainCPCForm::BuildStatusBar() {
   bar->addWidget(panelB_);
   bar->addWidget(panelSpeed_);
   bar->addWidget(empty);
+  drives_->SetPanels(panelA_, panelB_);
 }
 
 void TMainCPCForm::BuildMenus() {
@@ -302,15 +311,7 @@ void TMainCPCForm::BuildMenus() {
   auto pending = [](QAction* a) { a->setEnabled(false); };
 
   auto fillFile = [&](QMenu* file) {
-    for (const char* drive : {"Floppy A:", "Floppy B:"}) {
-      QMenu* m = file->addMenu(drive);
-      pending(m->addAction("Load"));
-      pending(m->addAction("Eject"));
-      QAction* wp = m->addAction("Write Protected");
-      wp->setCheckable(true);
-      wp->setChecked(drive[7] == 'A' ? settings_.WRPROTECTION0 : settings_.WRPROTECTION1);
-      pending(wp);
-    }
+    drives_->AddMenus(file);
     pending(file->addAction("Load SnapShot"));
     pending(file->addAction("Save Snapshot"));
   };
@@ -387,6 +388,12 @@ void TMainCPCForm::UpdateProfileCaptions() {
   const QString caption = QString::fromStdString(ProfileCaption(settings_));
   currentProfileAction->setText(caption);
   popupCurrentProfileAction->setText(caption);
+}
+
+void TMainCPCForm::UpdateLamps() {
+  auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
+  lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
+                     Qt::darkGray, settings_.SYMBIFACE);
 }
 
 void TMainCPCForm::OpenDevices() {
@@ -784,11 +791,13 @@ void TMainCPCForm::LoadProfileClicked() {
     SaveProfileState(settings_);
     CloseDevices();
     settings_.LASTPROFILE = (QStringLiteral("/") + QFileInfo(chosen).fileName()).toStdString();
-    if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+    const SettingsResult r = LoadProfile(settings_);
+    if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
     UpdateProfileCaptions();
     ApplyProfile(*machine_, settings_);
     OpenDevices();
     ResetMachine(*machine_);
+    drives_->Reinsert();
     ApplyDisplaySettings();
   }
   PauseRuleEnd();
@@ -823,6 +832,10 @@ void TMainCPCForm::Shutdown() {
   // Resume and join before any device closes: a parked thread would never
   // see the stop request.
   if (thread_) thread_->Stop();
+  lampTimer_.stop();
+  drives_->StoreInSettings();
+  EjectDisk(machine_->Fdc.Drives[0]);
+  EjectDisk(machine_->Fdc.Drives[1]);
   CloseDevices();
   if (fullScreen_ && windowedBounds_.isValid()) {
     settings_.FORM1XPOS = windowedBounds_.x();

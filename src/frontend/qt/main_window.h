@@ -21,6 +21,7 @@
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
 
+class DriveMenus;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -39,6 +40,7 @@ class TMainCPCForm : public QMainWindow {
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
   TDebugForm* debugForm() const { return debugForm_; }
+  DriveMenus* drives() const { return drives_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -79,6 +81,7 @@ class TMainCPCForm : public QMainWindow {
   void ApplyDisplaySettings();
   void ApplyLayout();
   void UpdateProfileCaptions();
+  void UpdateLamps();
   bool HandleKeyDown(int code, bool autoRepeat);
   bool HandleKeyUp(int code, bool autoRepeat);
   bool HandleMouse(QEvent* event);
@@ -113,7 +116,9 @@ class TMainCPCForm : public QMainWindow {
 
   FrameView* view_ = nullptr;
   TDebugForm* debugForm_ = nullptr;
+  DriveMenus* drives_ = nullptr;
   LampPanel* lamps_ = nullptr;
+  QTimer lampTimer_;
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
   QLabel* panelSpeed_ = nullptr;

@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "core/machine.h"
-#include "debugger/qt/offscreen_app.h"
+#include "frontend/qt/qt_test_app.h"
 #include "frontend/qt/main_window.h"
 
 // Readable failure messages.
@@ -61,7 +61,7 @@ int StarRow(QListWidget* list) {
 class DebugFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OffscreenApp();
+    TestApp();
     m = NewMachine();
     // LD HL,$1234 / LD BC,$F40E / OUT (C),C / HALT, in RAM at &4000.
     PutRam(*m, 0x4000, {0x21, 0x34, 0x12, 0x01, 0x0E, 0xF4, 0xED, 0x49, 0x76});
@@ -192,7 +192,7 @@ TEST_F(DebugFormTest, PortLogListsWritesWhileTicked) {
 class DebuggerInMainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OffscreenApp();
+    TestApp();
     ASSERT_TRUE(dir.isValid());
     const std::filesystem::path start = dir.path().toStdString();
     std::filesystem::create_directories(start / "PROFILES");
