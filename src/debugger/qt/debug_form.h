@@ -1,6 +1,7 @@
 // The debugger window: shows the debugger model's views in widgets and hands
 // the user's clicks, keys and entries back to it. Nothing here reads or
-// changes the machine except through the model.
+// changes the machine except through the model; the one direct read is the
+// monitor type, a setting the model is told before each refresh.
 //
 // The main window owns it, shows and hides it, enables it only while the
 // emulation is paused (SetPaused) and passes it the Step hotkey F4. Every
@@ -89,8 +90,10 @@ class TDebugForm : public QWidget {
   QCheckBox* CheckBox1 = nullptr;   // port logging on/off
   QCheckBox* CheckBox2 = nullptr;   // ROM High Enabled
   QCheckBox* CheckBox3 = nullptr;   // ROM Low Enabled
-  // Edit1..Edit43 at [0..42]: registers (16), CRTC (11), PSG (16).
+  // Edit1..Edit43 at [0..42]: registers in RegisterField order (16), CRTC
+  // in kCrtcEditRegisters order (11), PSG R0..R15 (16).
   std::array<QLineEdit*, kRegisterFields + kCrtcEdits + kPsgEdits> Edits{};
+  QLineEdit* Edit(int number) const { return Edits[number - 1]; }
   std::array<QLabel*, kGateArrayPanels> PenPanels{};  // pens 0..15, then the border
   QLabel* ModeLabel = nullptr;
   QLabel* RomHighLabel = nullptr;

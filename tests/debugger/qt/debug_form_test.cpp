@@ -140,7 +140,7 @@ TEST_F(DebugFormTest, RegisterEditsTakeTypedEntries) {
 }
 
 TEST_F(DebugFormTest, ChipEditsAndRomCheckBoxesChangeTheMachine) {
-  Enter(form->Edits[kRegisterFields + 0], "3F");  // CRTC R0
+  Enter(form->Edit(17), "3F");  // CRTC R0
   EXPECT_EQ(m->Crtc.R[0], 0x3F);
   Enter(form->Edits[kRegisterFields + kCrtcEdits + 7], "38");  // PSG R7
   EXPECT_EQ(m->Psg.Registers[7], 0x38);
