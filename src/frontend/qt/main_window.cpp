@@ -21,6 +21,7 @@
 
 #include "frontend/qt/autotype_box.h"
 #include "frontend/qt/config_dialogs.h"
+#include "debugger/qt/debug_form.h"
 #include "frontend/qt/drive_menu.h"
 #include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
@@ -222,6 +223,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   setGeometry(settings_.FORM1XPOS, settings_.FORM1YPOS, settings_.FORM1W, settings_.FORM1H);
 
+  debugForm_ = new TDebugForm(*machine_, this);
+  debugForm_->move(settings_.FORM3XPOS, settings_.FORM3YPOS);
+  debugForm_->SetPaused(!emulationRunning_);
+  connect(debugForm_, &TDebugForm::Closed, this, [this] { ToolButton7->setChecked(false); });
+
   OpenDevices();
   ResetMachine(*machine_);
   drives_->Reinsert();
@@ -293,9 +299,7 @@ void TMainCPCForm::BuildToolBar() {
   toolBar_->addSeparator();
   ToolButton8 = button(HalfIcon(), "Half Size", false, [this] { HalfSize(); });
   ToolButton9 = button(FullIcon(), "Full Size", false, [this] { FullSize(); });
-  ToolButton7 = button(BugIcon(), "Debugger", true, [] {});
-  // The debugger window arrives with its own code.
-  ToolButton7->setEnabled(false);
+  ToolButton7 = button(BugIcon(), "Debugger", true, [this] { DebuggerClicked(); });
 }
 
 void TMainCPCForm::BuildStatusBar() {
@@ -493,12 +497,26 @@ void TMainCPCForm::TogglePause() {
     if (thread_) thread_->SuspendEmulation();
     ToolButton1->setIcon(PlayIcon());
     ToolButton1->setToolTip("Resume");
+    debugForm_->SetPaused(true);
+    if (ToolButton7->isChecked()) debugForm_->show();
   } else {
     emulationRunning_ = true;
     if (thread_) thread_->ResumeEmulation();
     ToolButton1->setIcon(PauseIcon());
     ToolButton1->setToolTip("Pause");
+    debugForm_->SetPaused(false);
   }
+}
+
+void TMainCPCForm::DebuggerClicked() {
+  if (debugForm_->isVisible()) {
+    debugForm_->hide();
+    ToolButton7->setChecked(false);
+    return;
+  }
+  ToolButton7->setChecked(true);
+  if (emulationRunning_) TogglePause();
+  debugForm_->show();
 }
 
 void TMainCPCForm::ResetClicked() {
@@ -591,6 +609,8 @@ void TMainCPCForm::StatusTimerTick() {
   }
   settings_.FORM7XPOS = autoTypeBox_->x();
   settings_.FORM7YPOS = autoTypeBox_->y();
+  settings_.FORM3XPOS = debugForm_->x();
+  settings_.FORM3YPOS = debugForm_->y();
 }
 
 void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
@@ -650,6 +670,8 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
       view_->setCursor(cursorHidden_ ? Qt::BlankCursor : Qt::ArrowCursor);
       return true;
     case kF4:
+      // Held down, it keeps stepping.
+      if (debugForm_->isVisible() && !emulationRunning_) debugForm_->Step();
       return true;
     case kF5:
     case kF6:
@@ -718,7 +740,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
       if (settings_.SYMBIFACE) SymbifaceMouseMove(m.Symbiface, dx * layout_.ScaleX / 2.0, -dy * layout_.ScaleY / 2.0);
       if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
       if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
-      if (cursorHidden_) {
+      if (cursorHidden_ && !debugForm_->isVisible()) {
         // Keep the pointer inside the window while it drives the machine.
         QPoint p = QCursor::pos();
         const QRect g = frameGeometry();
@@ -894,6 +916,8 @@ void TMainCPCForm::Shutdown() {
     settings_.FORM1W = width();
     settings_.FORM1H = height();
   }
+  settings_.FORM3XPOS = debugForm_->x();
+  settings_.FORM3YPOS = debugForm_->y();
   for (const auto& r : {SaveLastState(settings_), SaveProfileState(settings_)}) {
     if (!r.Ok) QMessageBox::warning(nullptr, "Pellucidore", QString::fromStdString(r.Error));
   }

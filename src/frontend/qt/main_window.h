@@ -35,6 +35,7 @@ class TAutoTypeBox;
 class TCPCConfigMenu;
 class TKeyBoardMapper;
 class TMiscConfigMenu;
+class TDebugForm;
 
 class TMainCPCForm : public QMainWindow {
   Q_OBJECT
@@ -45,6 +46,7 @@ class TMainCPCForm : public QMainWindow {
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
+  TDebugForm* debugForm() const { return debugForm_; }
   DriveMenus* drives() const { return drives_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
@@ -57,6 +59,7 @@ class TMainCPCForm : public QMainWindow {
   void FullSize();
   void ToggleFullScreen();
   void StartEmulation();  // what the first status tick does
+  void DebuggerClicked();  // ToolButton7
 
   // Suspend around a modal dialog while the user has not paused.
   void PauseRuleBegin();
@@ -130,6 +133,7 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
+  TDebugForm* debugForm_ = nullptr;
   DriveMenus* drives_ = nullptr;
   LampPanel* lamps_ = nullptr;
   QTimer lampTimer_;
