@@ -17,6 +17,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cstdio>
 
@@ -225,7 +226,26 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
                                 .arg(QString::fromStdString((romConfig.RomDir / romConfig.LowerRom).string()),
                                      wanted.join(", "), QString::fromStdString(romConfig.RomDir.string()));
     statusBar()->showMessage(message);
+    statusBar()->setToolTip(message);
+    // Again once the window is up: only then does the bar hide its panels
+    // under the message instead of drawing both on top of each other.
+    QTimer::singleShot(0, this, [this, message] {
+      statusBar()->clearMessage();
+      statusBar()->showMessage(message);
+    });
     std::fprintf(stderr, "pellucidore: %s\n", message.toLocal8Bit().constData());
+    // The status bar is too narrow for a path; the black picture has room.
+    auto* notice = new QLabel(QString("The CPC ROM images are missing.\n\nPut %1 in\n%2\nand start Pellucidore again.")
+                                  .arg(wanted.join(", "), QString::fromStdString(romConfig.RomDir.string())),
+                              view_);
+    notice->setObjectName("romNotice");
+    notice->setAlignment(Qt::AlignCenter);
+    notice->setWordWrap(true);
+    notice->setTextInteractionFlags(Qt::NoTextInteraction);
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    notice->setStyleSheet("color: #ffff80; background: transparent;");
+    auto* noticeLayout = new QVBoxLayout(view_);
+    noticeLayout->addWidget(notice, 0, Qt::AlignCenter);
   }
 
   qApp->installEventFilter(this);

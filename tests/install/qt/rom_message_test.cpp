@@ -2,6 +2,7 @@
 // missing and which folder they belong in, for the profile in use.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QStatusBar>
 #include <filesystem>
 #include <fstream>
@@ -39,9 +40,31 @@ TEST(RomMessage, NamesTheMissingImagesAndTheirFolder) {
       EXPECT_NE(message.find(" in " + roms.string()), std::string::npos) << c.name << ": " << message;
       for (const std::string& rom : c.named) EXPECT_NE(message.find(rom), std::string::npos) << c.name << ": " << rom;
       for (const std::string& rom : c.unnamed) EXPECT_EQ(message.find(rom), std::string::npos) << c.name << ": " << rom;
+      // The same advice on the black picture, where a long path fits.
+      auto* notice = form.findChild<QLabel*>("romNotice");
+      ASSERT_NE(notice, nullptr) << c.name;
+      const std::string text = notice->text().toStdString();
+      EXPECT_NE(text.find(roms.string()), std::string::npos) << c.name << ": " << text;
+      for (const std::string& rom : c.named) EXPECT_NE(text.find(rom), std::string::npos) << c.name << ": " << rom;
     }
     fs::remove_all(dir);
   }
+}
+
+// Any case of the name will do: profiles store ROM names upper-cased.
+TEST(RomMessage, SilentWhenTheLowerRomIsThere) {
+  TestApp();
+  const fs::path dir = fs::temp_directory_path() / ("pellucidore-rom-present-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  for (const char* sub : {"ROMS", "DISKS", "SNAPSHOTS", "STILLS", "PRINTS", "PROFILES", "CAPTURES"})
+    fs::create_directories(dir / sub);
+  std::ofstream(dir / "ROMS/6128LOW.ROM", std::ios::binary) << std::string(16384, '\xC9');
+  {
+    TMainCPCForm form(dir);
+    EXPECT_EQ(form.statusBar()->currentMessage().toStdString().find("Lower ROM not found"), std::string::npos);
+    EXPECT_EQ(form.findChild<QLabel*>("romNotice"), nullptr);
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
