@@ -25,6 +25,10 @@
 #include "storage/snapshot.h"
 #include "platform/capture.h"
 
+#ifndef PELLUCIDORE_VERSION
+#define PELLUCIDORE_VERSION "1.1"
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -206,12 +210,22 @@ int main(int argc, char** argv) {
       ->take_all();
   app.add_option("--snapshot", opt.snapshot, "Load an SNA snapshot before running");
   app.add_option("--save-snapshot", opt.saveSnapshot, "Save an SNA snapshot after the run");
+  // GNU style: --help and --version on stdout with status 0; a bad
+  // argument is one line on stderr that points to --help.
+  app.set_version_flag("--version", "pellucidore-cli (Pellucidore) " PELLUCIDORE_VERSION,
+                       "Print the version and exit");
+  app.footer(
+      "Examples:\n"
+      "  pellucidore-cli --rom-dir ROMS --type 'PRINT 6*7\\n' --screen-text\n"
+      "  pellucidore-cli --disk-a game.dsk --type 'RUN\"GAME\\n' --seconds 20 --screenshot game.png\n"
+      "\nExit status: 0 on success, 2 on bad arguments or unreadable files.\n"
+      "The manual page pellucidore-cli(6) and the user manual tell more.");
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    Fail(e.what());
+    Fail(std::string(e.what()) + " (try 'pellucidore-cli --help')");
   }
 
   if (!opt.newDsk.empty() || !opt.newHdd.empty()) return MakeNewImage(opt);

@@ -1,15 +1,48 @@
 // pellucidore: the emulator window.
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "frontend/qt/main_window.h"
 
+#ifndef PELLUCIDORE_VERSION
+#define PELLUCIDORE_VERSION "1.1"
+#endif
+
 namespace {
+
+// --help and --version answer on the terminal before any window exists;
+// everything else is left to Qt (-platform, -style, ...).
+bool AnsweredOnTerminal(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("pellucidore (Pellucidore) %s\n", PELLUCIDORE_VERSION);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "Usage: pellucidore [QT-OPTION]...\n"
+          "Amstrad CPC 464/664/6128 emulator.\n\n"
+          "The working directory is the start directory: Pellux.ini, the profiles and\n"
+          "the folders ROMS, DISKS, SNAPSHOTS, STILLS, PRINTS, PROFILES and CAPTURES are\n"
+          "found there. The desktop entry starts pellucidore-launcher, which uses\n"
+          "~/.local/share/pellucidore instead.\n\n"
+          "  -h, --help     print this help and exit\n"
+          "      --version  print the version and exit\n\n"
+          "Qt's own options (such as -platform offscreen) are accepted too.\n"
+          "See pellucidore(6), Help > Help in the window, and pellucidore-cli(6) for\n"
+          "the emulator without a window.\n");
+      return true;
+    }
+  }
+  return false;
+}
 
 // Any exception that reaches the event loop is shown, then the program ends
 // in order (the window's shutdown saves the settings).
@@ -33,8 +66,11 @@ class Application : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnsweredOnTerminal(argc, argv)) return 0;
   Application app(argc, argv);
   app.setApplicationName("Pellucidore");
+  app.setDesktopFileName("pellucidore");
+  app.setWindowIcon(QIcon::fromTheme("pellucidore"));
 
   QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (runtime.isEmpty()) runtime = QDir::tempPath();

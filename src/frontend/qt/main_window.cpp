@@ -17,7 +17,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWheelEvent>
+#include <cstdio>
 
 #include "frontend/qt/autotype_box.h"
 #include "frontend/qt/config_dialogs.h"
@@ -237,11 +239,38 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   connect(&lampTimer_, &QTimer::timeout, this, &TMainCPCForm::UpdateLamps);
   lampTimer_.start();
 
-  // Say so when the firmware is missing: a black window explains nothing.
-  const fs::path lowRom = fs::path(settings_.ROMDIR) / settings_.ROMLow;
+  // Say so when the firmware is missing, and where it goes: a black window
+  // explains nothing. Said on the terminal too.
+  const MachineConfig romConfig = MachineConfigFromSettings(settings_);
   std::error_code ec;
-  if (!fs::exists(MachineConfigFromSettings(settings_).RomDir / MachineConfigFromSettings(settings_).LowerRom, ec)) {
-    statusBar()->showMessage(QString("Lower ROM not found: %1").arg(QString::fromStdString(lowRom.string())));
+  if (!fs::exists(romConfig.RomDir / romConfig.LowerRom, ec)) {
+    QStringList wanted{QString::fromStdString(romConfig.LowerRom)};
+    for (const std::string& rom : settings_.ROM)
+      if (rom != "EMPTY" && !rom.empty()) wanted << QString::fromStdString(rom);
+    const QString message = QString("Lower ROM not found: %1 - put the ROM images (%2) in %3")
+                                .arg(QString::fromStdString((romConfig.RomDir / romConfig.LowerRom).string()),
+                                     wanted.join(", "), QString::fromStdString(romConfig.RomDir.string()));
+    statusBar()->showMessage(message);
+    statusBar()->setToolTip(message);
+    // Again once the window is up: only then does the bar hide its panels
+    // under the message instead of drawing both on top of each other.
+    QTimer::singleShot(0, this, [this, message] {
+      statusBar()->clearMessage();
+      statusBar()->showMessage(message);
+    });
+    std::fprintf(stderr, "pellucidore: %s\n", message.toLocal8Bit().constData());
+    // The status bar is too narrow for a path; the black picture has room.
+    auto* notice = new QLabel(QString("The CPC ROM images are missing.\n\nPut %1 in\n%2\nand start Pellucidore again.")
+                                  .arg(wanted.join(", "), QString::fromStdString(romConfig.RomDir.string())),
+                              view_);
+    notice->setObjectName("romNotice");
+    notice->setAlignment(Qt::AlignCenter);
+    notice->setWordWrap(true);
+    notice->setTextInteractionFlags(Qt::NoTextInteraction);
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    notice->setStyleSheet("color: #ffff80; background: transparent;");
+    auto* noticeLayout = new QVBoxLayout(view_);
+    noticeLayout->addWidget(notice, 0, Qt::AlignCenter);
   }
 
   qApp->installEventFilter(this);
@@ -358,10 +387,12 @@ void TMainCPCForm::BuildMenus() {
 
   QMenu* help = menuBar()->addMenu("Help");
   help->addAction("Help", this, [this] {
-    // The manual installed beside the program, else the one in the source tree.
+    // The manual installed beside the program, else the one of a build tree
+    // (HTML rendered into build/docs, Markdown in the sources).
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {dir + "/../share/doc/pellucidore/manual.html", dir + "/../docs/manual.html",
-                                     QDir::currentPath() + "/docs/manual.html"}) {
+    for (const QString& candidate :
+         {dir + "/../share/doc/pellucidore/manual.html", dir + "/../share/doc/pellucidore/manual.md",
+          dir + "/docs/manual.html", dir + "/../docs/manual.md", QDir::currentPath() + "/docs/manual.md"}) {
       if (QFileInfo::exists(candidate)) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).absoluteFilePath()));
         return;
