@@ -388,6 +388,8 @@ void TMainCPCForm::UpdateLamps() {
   auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
   lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
                      Qt::darkGray, settings_.SYMBIFACE);
+  const uint32_t noises = machine_->Fdc.SoundEvents.exchange(0);
+  if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
 }
 
 void TMainCPCForm::OpenDevices() {
@@ -404,9 +406,13 @@ void TMainCPCForm::OpenDevices() {
     settings_.SOUNDENABLED = false;
     if (!sound_.Error.empty()) statusBar()->showMessage(QString::fromStdString("Sound off: " + sound_.Error), 5000);
   }
+  if (settings_.FDDSOUNDENABLE) driveSounds_.Open();
 }
 
-void TMainCPCForm::CloseDevices() { SoundClose(sound_, machine_->Psg); }
+void TMainCPCForm::CloseDevices() {
+  SoundClose(sound_, machine_->Psg);
+  driveSounds_.Close();
+}
 
 void TMainCPCForm::ApplyDisplaySettings() {
   Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};

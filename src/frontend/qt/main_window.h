@@ -20,6 +20,7 @@
 #include "frontend/settings.h"
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
+#include "platform/drive_sounds.h"
 
 class DriveMenus;
 class FrameView;
@@ -94,6 +95,7 @@ class TMainCPCForm : public QMainWindow {
   std::unique_ptr<Machine> machine_;
   KeyMap keyMap_;
   SoundOutput sound_;
+  DriveSounds driveSounds_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
