@@ -348,7 +348,12 @@ std::string SymbifaceSavePersistent(const Machine& m, const fs::path& file) {
     out.write(reinterpret_cast<const char*>(m.Memory.SymbifaceRomRam), kRomRamSize);
     out.write(reinterpret_cast<const char*>(m.Symbiface.CmosRam), 256);
     out.close();
-    if (!out) {
+    // On the disk before it replaces the old file, or a crash of the host
+    // could leave an empty file where the old memory was.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!out || !synced) {
       std::error_code ignored;
       fs::remove(temp, ignored);
       return "Cannot write " + file.string();

@@ -18,6 +18,9 @@
 #define LLVMFuzzerTestOneInput KeyMapFuzzTestOneInput
 #include "../../fuzz/keymap_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput HddFuzzTestOneInput
+#include "../../fuzz/hdd_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
 #define LLVMFuzzerTestOneInput AutoTypeFuzzTestOneInput
 #include "../../fuzz/autotype_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
@@ -91,6 +94,13 @@ TEST(FuzzTargets, KeyMapFile) {
   const Hints hints{{0, 1, 2, 3, 2044, 2045, 2046, 2047}, {}};
   EXPECT_TRUE(RunTarget("keymap", keymapfuzz::KeyMapFuzzInput, WithCorpus("keymap", {Input(2047, 0), {}}),
                         kMutationsPerSeed, 3, hints));
+}
+
+TEST(FuzzTargets, HardDiskImage) {
+  // The header's size field, the command bytes and the first data bytes.
+  Hints hints{{56, 57, 58, 59, 255, 256, 257}, {}};
+  for (size_t i = 64; i < 88; ++i) hints.Fields.push_back(i);
+  EXPECT_TRUE(RunTarget("hdd", hddfuzz::HddFuzzInput, WithCorpus("hdd", {}), kMutationsPerSeed, 13, hints));
 }
 
 TEST(FuzzTargets, AutoTypeText) {

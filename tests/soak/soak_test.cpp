@@ -1,6 +1,8 @@
 // Long runs from random machine states with every device fitted: random RAM,
 // random registers and random port writes, both drives holding writable
-// copies of disk images, and bursts of floppy commands between frames. The
+// copies of disk images, the SymbiFace II with two new hard disk images and
+// its persistent memory, and bursts of floppy and IDE commands between
+// frames. The
 // loop must never crash, never take unbounded time over a frame, and never
 // write anything but the image files (whose sizes stay as they were).
 //
@@ -21,6 +23,7 @@
 #include "core/emulation_thread.h"
 #include "core/machine.h"
 #include "storage/disk_builders.h"
+#include "storage/new_images.h"
 
 namespace {
 
@@ -155,6 +158,25 @@ void FloppyBurst(Machine& m, std::mt19937& rng) {
   drain(20000);
 }
 
+// The same for the hard disks: a random read, write, seek or identify
+// anywhere on either drive, some of it beyond the end of the image.
+void HardDiskBurst(Machine& m, std::mt19937& rng) {
+  static constexpr uint8_t kCommands[] = {0x20, 0x30, 0x30, 0x70, 0x10, 0xEC, 0xE0};
+  const uint8_t command = kCommands[rng() % std::size(kCommands)];
+  Z80Out(m, 0xFD0A, static_cast<uint8_t>(1 + rng() % 2));
+  Z80Out(m, 0xFD0B, static_cast<uint8_t>(rng() % 8));
+  Z80Out(m, 0xFD0C, static_cast<uint8_t>(rng() % 8));
+  Z80Out(m, 0xFD0D, static_cast<uint8_t>(rng() % 16 == 0 ? rng() : 0));
+  Z80Out(m, 0xFD0E, static_cast<uint8_t>(0xA0 | (rng() & 0x50)));  // either drive, LBA or not
+  Z80Out(m, 0xFD0F, command);
+  for (int budget = 3 * 512; budget > 0 && (Z80In(m, 0xFD06) & kIdeDrq); --budget) {
+    if (command == 0x30)
+      Z80Out(m, 0xFD08, static_cast<uint8_t>(rng()));
+    else
+      Z80In(m, 0xFD08);
+  }
+}
+
 struct SoakConfig {
   uint32_t Seed;
   uint32_t CrtcType;
@@ -178,6 +200,7 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
   config.Ram4Mb = c.Ram4Mb;
   config.Z80Multiplier = c.Z80Multiplier;
   config.LightPen = true;
+  config.SymbifaceEnabled = true;
   std::unique_ptr<Machine> m = CreateMachine(config);
   std::mt19937 rng(c.Seed);
   if (!firmware) {
@@ -188,7 +211,15 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
     ASSERT_EQ(OpenDiskFile(m->Fdc.Drives[drive], images[drive]).Status, InsertStatus::Inserted) << images[drive];
     m->Fdc.Drives[drive].WriteProtected = 0;
   }
+  const std::string hdd0 = dir.Path("master.img"), hdd1 = dir.Path("slave.img");
+  ASSERT_TRUE(WriteNewHdd(hdd0, 1).Ok());
+  ASSERT_TRUE(WriteNewHdd(hdd1, 2).Ok());
+  const std::string startDir = dir.Path("start");
+  fs::create_directory(startDir);
+  SymbifaceStart(*m, startDir, hdd0, hdd1);
+  ASSERT_TRUE(m->Symbiface.Drive[0].Present && m->Symbiface.Drive[1].Present);
   const std::vector<uint8_t> imageA = disktest::ReadFile(images[0]), imageB = disktest::ReadFile(images[1]);
+  const std::vector<uint8_t> master = disktest::ReadFile(hdd0), slave = disktest::ReadFile(hdd1);
   const std::map<std::string, uintmax_t> before = Listing(dir.Path(""));
   const std::map<std::string, uintmax_t> workingDir = Listing(fs::current_path());
   Randomise(*m, rng);
@@ -204,6 +235,7 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
     slowest = std::max(slowest, Clock::now() - start);
     watchdog.FrameEnds();
     if (frame % 4 == 0) FloppyBurst(*m, rng);
+    if (frame % 4 == 2) HardDiskBurst(*m, rng);
     // Keys held and let go at random, as a user at the keyboard would.
     if (frame % 3 == 0) MatrixPress(m->Keyboard, rng() % 10, rng() % 8);
     if (frame % 5 == 0) KeyboardReset(m->Keyboard);
@@ -214,10 +246,15 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
     EXPECT_EQ(m->Fdc.Drives[drive].WriteFailed, 0) << images[drive];
     EjectDisk(m->Fdc.Drives[drive]);
   }
+  // Shutdown writes the card's memory, the one file besides the images.
+  EXPECT_EQ(SymbifaceEnd(*m, startDir), "");
+  EXPECT_EQ(fs::file_size(fs::path(startDir) / kSymbifacePersistentFile), 524288u + 256u);
+  fs::remove(fs::path(startDir) / kSymbifacePersistentFile);
   EXPECT_EQ(Listing(dir.Path("")), before) << "files other than the images, or image sizes, changed";
   EXPECT_EQ(Listing(fs::current_path()), workingDir) << "the run wrote into the working directory";
   // The bursts' Write Data commands reached at least one image file.
   EXPECT_TRUE(disktest::ReadFile(images[0]) != imageA || disktest::ReadFile(images[1]) != imageB);
+  EXPECT_TRUE(disktest::ReadFile(hdd0) != master || disktest::ReadFile(hdd1) != slave);
   RecordProperty("slowest_frame_us",
                  static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(slowest).count()));
 }

@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "core/machine.h"
 #include "devices/keymap.h"
 #include "frontend/settings.h"
 #include "storage/disk_builders.h"
@@ -96,14 +97,19 @@ TEST(Durability, KilledRunnerLeavesTheImagesWholeAndItsWritesVisible) {
   EXPECT_EQ(files, 3u);  // a, b and the reference
 }
 
-// A child saves the settings, the profile and the key map in a loop; it is
-// killed at random moments. Each file must then be one whole version: every
-// key present, and the two values written together in one save agreeing.
-TEST(Durability, KilledWhileSavingLeavesSettingsProfileAndKeyMapWhole) {
+// A child saves the settings, the profile, the key map and the SymbiFace II
+// memory in a loop; it is killed at random moments. Each file must then be
+// one whole version: every key present, and the values written together in
+// one save agreeing.
+TEST(Durability, KilledWhileSavingLeavesSettingsProfileKeyMapAndCardMemoryWhole) {
   TempDir dir;
   const std::string startDir = dir.Path("start");
   fs::create_directories(startDir + "/PROFILES");
   const std::string keymap = startDir + "/" + kKeyMapFileName;
+  const fs::path persistent = fs::path(startDir) / kSymbifacePersistentFile;
+  MachineConfig config;
+  config.RomDir = dir.Path("no-roms");
+  const std::unique_ptr<Machine> m = CreateMachine(config);
   std::mt19937 rng(8);
 
   for (int round = 0; round < 12; ++round) {
@@ -123,7 +129,10 @@ TEST(Durability, KilledWhileSavingLeavesSettingsProfileAndKeyMapWhole) {
         s.HDD0PATH = std::string(2000, 'h') + std::to_string(i);
         AssignKey(map, 1, static_cast<uint16_t>(i % 10), 0);
         AssignKey(map, 512, static_cast<uint16_t>(i % 10), 0);
-        const bool ok = SaveSettings(s).Ok && SaveProfile(s).Ok && SaveKeyMap(map, keymap).Ok;
+        std::memset(m->Memory.SymbifaceRomRam, i & 0xFF, sizeof m->Memory.SymbifaceRomRam);
+        std::memset(m->Symbiface.CmosRam, i & 0xFF, sizeof m->Symbiface.CmosRam);
+        const bool ok = SaveSettings(s).Ok && SaveProfile(s).Ok && SaveKeyMap(map, keymap).Ok &&
+                        SymbifaceSavePersistent(*m, persistent).empty();
         if (i == 1 && write(ready[1], ok ? "1" : "0", 1) < 0) _exit(1);
         if (!ok) _exit(1);
       }
@@ -146,6 +155,10 @@ TEST(Durability, KilledWhileSavingLeavesSettingsProfileAndKeyMapWhole) {
     KeyMap map;
     ASSERT_TRUE(LoadKeyMap(map, keymap).Ok) << "round " << round;
     EXPECT_EQ(map.Entries[0], map.Entries[511]) << "round " << round;
+    const std::vector<uint8_t> memory = ReadFile(persistent.string());
+    ASSERT_EQ(memory.size(), 524288u + 256u) << "round " << round;
+    EXPECT_EQ(std::count(memory.begin(), memory.end(), memory[0]), static_cast<long>(memory.size()))
+        << "round " << round << ": two saves mixed";
   }
 }
 
