@@ -329,9 +329,10 @@ void SymbifaceCloseImages(SymbifaceState& s) {
 
 std::string SymbifaceLoadPersistent(Machine& m, const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return "Cannot open " + file.string();
+  if (!in) return "Cannot open " + file.string() + ": " + std::strerror(errno);
   std::vector<char> data(kRomRamSize + 256);
   in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  if (in.bad()) return "Cannot read " + file.string() + ": " + std::strerror(errno);
   if (static_cast<size_t>(in.gcount()) != data.size()) return "File too short: " + file.string();
   std::memcpy(m.Memory.SymbifaceRomRam, data.data(), kRomRamSize);
   std::memcpy(m.Symbiface.CmosRam, data.data() + kRomRamSize, 256);
