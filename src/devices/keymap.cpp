@@ -1,5 +1,7 @@
 #include "devices/keymap.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
@@ -86,9 +88,10 @@ KeyMap DefaultKeyMap() {
 
 KeyMapResult LoadKeyMap(KeyMap& map, const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return {false, "cannot open " + file.string()};
+  if (!in) return {false, "cannot open " + file.string() + ": " + std::strerror(errno)};
   unsigned char bytes[kKeyMapFileSize];
   in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+  if (in.bad()) return {false, "cannot read " + file.string() + ": " + std::strerror(errno)};
   if (static_cast<size_t>(in.gcount()) != sizeof bytes)
     return {false, file.string() + " is shorter than " + std::to_string(kKeyMapFileSize) + " bytes"};
   KeyMap loaded;

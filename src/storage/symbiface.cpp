@@ -329,9 +329,10 @@ void SymbifaceCloseImages(SymbifaceState& s) {
 
 std::string SymbifaceLoadPersistent(Machine& m, const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return "Cannot open " + file.string();
+  if (!in) return "Cannot open " + file.string() + ": " + std::strerror(errno);
   std::vector<char> data(kRomRamSize + 256);
   in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  if (in.bad()) return "Cannot read " + file.string() + ": " + std::strerror(errno);
   if (static_cast<size_t>(in.gcount()) != data.size()) return "File too short: " + file.string();
   std::memcpy(m.Memory.SymbifaceRomRam, data.data(), kRomRamSize);
   std::memcpy(m.Symbiface.CmosRam, data.data() + kRomRamSize, 256);
@@ -348,7 +349,12 @@ std::string SymbifaceSavePersistent(const Machine& m, const fs::path& file) {
     out.write(reinterpret_cast<const char*>(m.Memory.SymbifaceRomRam), kRomRamSize);
     out.write(reinterpret_cast<const char*>(m.Symbiface.CmosRam), 256);
     out.close();
-    if (!out) {
+    // On the disk before it replaces the old file, or a crash of the host
+    // could leave an empty file where the old memory was.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!out || !synced) {
       std::error_code ignored;
       fs::remove(temp, ignored);
       return "Cannot write " + file.string();
