@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "frontend/qt/main_window.h"
+#include "platform/serial_port.h"
 
 namespace {
 
@@ -105,10 +106,7 @@ void Warn(QWidget* parent, const SettingsResult& r) {
 
 }  // namespace
 
-std::vector<std::string> HostSerialPortNames() {
-  // The host port library is not linked yet: only "Not Connected" is offered.
-  return {};
-}
+std::vector<std::string> HostSerialPortNames() { return ListHostSerialPorts(); }
 
 // ---------------------------------------------------------------------------
 // CPC Configuration

@@ -482,12 +482,30 @@ void TMainCPCForm::CloseDevices() {
 }
 
 void TMainCPCForm::ApplyConfiguration() {
-  // Reopening reads Keymap.map again; the mapper's unsaved edits stay.
-  const KeyMap keyMap = keyMap_;
-  CloseDevices();
+  // No reset: the machine runs on with the new configuration, ROMs and
+  // colours. The key map and drive noises are not the profile's and stay.
   ApplyProfile(*machine_, settings_);
-  OpenDevices();
-  keyMap_ = keyMap;
+  std::string failed;
+  // A printer port whose mode stays is left alone, so a document being
+  // printed is not cut in two.
+  if (const uint32_t mode = MachineConfigFromSettings(settings_).PrinterMode; mode != machine_->Printer.PrinterMode)
+    failed = PrinterSetMode(*machine_, mode);
+  SoundClose(sound_, machine_->Psg);
+  SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
+                      static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
+  if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
+    settings_.SOUNDENABLED = false;
+    if (!sound_.Error.empty()) failed = "Sound off: " + sound_.Error;
+  }
+  // SymbiFace II: persistent memory saved and read back, images reopened.
+  if (const std::string error = SymbifaceEnd(*machine_, startDir_); !error.empty())
+    QMessageBox::warning(this, "Pellucidore", QString::fromStdString(error));
+  SymbifaceStart(*machine_, startDir_, settings_.SYMBIFACE ? settings_.HDD0PATH : std::string(),
+                 settings_.SYMBIFACE ? settings_.HDD1PATH : std::string());
+  SerialClose(machine_->Serial);
+  if (const std::string serial = SerialOpen(machine_->Serial, settings_.SERIAL, MakeHostSerialPort()); !serial.empty())
+    failed = serial;
+  if (!failed.empty()) statusBar()->showMessage(QString::fromStdString(failed), 5000);
   ApplyDisplaySettings();
   UpdateLamps();  // panel 0 widens for the hard disk lamp
 }

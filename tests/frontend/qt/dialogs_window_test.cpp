@@ -156,6 +156,33 @@ TEST_F(DialogsWindowTest, SpeedZeroFreezesTheMachine) {
   EXPECT_EQ(m.MicrosecondCounter.load(), counted);
 }
 
+TEST_F(DialogsWindowTest, PrinterPortStartsOverOnlyForANewMode) {
+  fs::create_directories(dir / "PRINTS");
+  Machine& m = window->machine();
+  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+    d->ParallelBox->setCurrentText("Print to BIN file");
+    d->JustApplyButton->click();
+  });
+  MenuAction("Options", "CPC Configuration")->trigger();
+  ASSERT_EQ(m.Printer.PrinterMode, 4u);
+  window->TogglePause();
+  for (uint8_t c : {'x', 'A'}) PrinterWrite(m, c);  // the first byte of a run is dropped
+
+  // Another change, same mode: the document goes on.
+  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+    d->SpeedBar->setValue(20);
+    d->JustApplyButton->click();
+  });
+  MenuAction("Options", "CPC Configuration")->trigger();
+  EXPECT_EQ(m.MicrosecondsPerTick, 40000u);
+  PrinterWrite(m, 'B');
+  window.reset();  // closes the document
+
+  std::vector<std::string> documents;
+  for (const auto& e : fs::directory_iterator(dir / "PRINTS")) documents.push_back(ReadFile(e.path()));
+  EXPECT_EQ(documents, std::vector<std::string>{"AB"});
+}
+
 TEST_F(DialogsWindowTest, CreateProfileThenConfigurationEvenAfterCancel) {
   bool configShown = false;
   WhenModal<QFileDialog>([&](QFileDialog* f) {
