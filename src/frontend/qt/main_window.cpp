@@ -24,6 +24,7 @@
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
 #include "platform/key_codes.h"
+#include "platform/serial_port.h"
 
 namespace fs = std::filesystem;
 
@@ -393,7 +394,9 @@ void TMainCPCForm::UpdateProfileCaptions() {
 void TMainCPCForm::UpdateLamps() {
   auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
   lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
-                     Qt::darkGray, settings_.SYMBIFACE);
+                     colour(machine_->Symbiface.HddActivityColour.load()), settings_.SYMBIFACE);
+  const uint32_t noises = machine_->Fdc.SoundEvents.exchange(0);
+  if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
 }
 
 void TMainCPCForm::OpenDevices() {
@@ -410,9 +413,26 @@ void TMainCPCForm::OpenDevices() {
     settings_.SOUNDENABLED = false;
     if (!sound_.Error.empty()) statusBar()->showMessage(QString::fromStdString("Sound off: " + sound_.Error), 5000);
   }
+  // Printer port and serial interface; a failure switches the device off.
+  machine_->Printer.PrintDir = settings_.PRINTDIR;
+  machine_->Printer.Device = &digiblaster_;
+  std::string failed = PrinterSetMode(*machine_, MachineConfigFromSettings(settings_).PrinterMode);
+  if (const std::string serial = SerialOpen(machine_->Serial, settings_.SERIAL, MakeHostSerialPort()); !serial.empty())
+    failed = serial;
+  if (!failed.empty()) statusBar()->showMessage(QString::fromStdString(failed), 5000);
+  if (settings_.FDDSOUNDENABLE) driveSounds_.Open();
+  SymbifaceStart(*machine_, startDir_, settings_.SYMBIFACE ? settings_.HDD0PATH : std::string(),
+                 settings_.SYMBIFACE ? settings_.HDD1PATH : std::string());
 }
 
-void TMainCPCForm::CloseDevices() { SoundClose(sound_, machine_->Psg); }
+void TMainCPCForm::CloseDevices() {
+  SoundClose(sound_, machine_->Psg);
+  PrinterStop(*machine_);
+  SerialClose(machine_->Serial);
+  driveSounds_.Close();
+  const std::string error = SymbifaceEnd(*machine_, startDir_);
+  if (!error.empty()) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(error));
+}
 
 void TMainCPCForm::ApplyDisplaySettings() {
   Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
@@ -683,6 +703,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
       const int dy = client.y() - lastMouseY_;
       lastMouseX_ = client.x();
       lastMouseY_ = client.y();
+      if (settings_.SYMBIFACE) SymbifaceMouseMove(m.Symbiface, dx * layout_.ScaleX / 2.0, -dy * layout_.ScaleY / 2.0);
       if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
       if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
       if (cursorHidden_ && !debugForm_->isVisible()) {
@@ -704,15 +725,22 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
     }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
+      if (settings_.SYMBIFACE && (me->button() == Qt::LeftButton || me->button() == Qt::RightButton))
+        SymbifaceMouseButton(m.Symbiface, me->button() == Qt::LeftButton ? 0 : 1, true);
       if (me->button() == Qt::LeftButton) {
         if (lightPen) armLightPen();
         if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, true, altHeld_);
       } else if (me->button() == Qt::RightButton) {
         if (settings_.MOUSEEN) MouseJoystickRightButton(m.Keyboard, true);
-        if (!cursorHidden_) popupMenu->popup(me->globalPosition().toPoint());
+        if (!cursorHidden_) {
+          showToolbarAction->setChecked(settings_.TOOLBAR);
+          popupMenu->popup(me->globalPosition().toPoint());
+        }
       }
       return false;
     case QEvent::MouseButtonRelease:
+      if (settings_.SYMBIFACE && (me->button() == Qt::LeftButton || me->button() == Qt::RightButton))
+        SymbifaceMouseButton(m.Symbiface, me->button() == Qt::LeftButton ? 0 : 1, false);
       if (me->button() == Qt::LeftButton) {
         if (lightPen) m.Crtc.LightPenArmed = 0;
         if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, false, altHeld_);
@@ -722,7 +750,11 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
       return false;
     case QEvent::Wheel: {
       auto* we = static_cast<QWheelEvent*>(event);
-      if (altHeld_ && settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+      if (altHeld_) {
+        if (settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+      } else if (settings_.SYMBIFACE) {
+        SymbifaceMouseWheel(m.Symbiface, we->angleDelta().y());
+      }
       return true;
     }
     default:
