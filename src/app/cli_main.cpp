@@ -19,6 +19,7 @@
 #include "frontend/autotype.h"
 #include "platform/wav_writer.h"
 #include "frontend/settings.h"
+#include "platform/serial_port.h"
 #include "storage/new_images.h"
 #include "platform/image_writer.h"
 
@@ -40,6 +41,9 @@ struct CliOptions {
   double seconds = -1;
   int speedPercent = 100;
   bool benchmark = false;
+  std::string serialPort;
+  int printerMode = -1;
+  std::string printerDir;
   std::string newDsk, dskFormat = "system", newHdd, sizeMb;
   std::string hdd0, hdd1;
   bool symbiface = false;
@@ -162,6 +166,11 @@ int main(int argc, char** argv) {
                                      "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
                           ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
+  app.add_option("--serial", opt.serialPort, "Host serial port for the serial interface (e.g. /dev/ttyUSB0)");
+  app.add_option("--printer-mode", opt.printerMode,
+                 "Printer port: 0 not connected, 1 default printer, 2 RTF file, 3 LPT, 4 BIN file, 5 Digiblaster")
+      ->check(CLI::Range(0, 5));
+  app.add_option("--printer-dir", opt.printerDir, "Folder for printer output files (implies RTF printing)");
   auto* newDsk = app.add_option("--new-dsk", opt.newDsk, "Write a blank formatted DSK image and exit");
   app.add_option("--format", opt.dskFormat, "Format of --new-dsk: system, data or vendor")
       ->check(CLI::IsMember({"system", "data", "vendor"}))
@@ -299,6 +308,21 @@ int main(int argc, char** argv) {
   uint64_t nextTypingStep = static_cast<uint64_t>(opt.typeDelay * 1e6);
   bool typingActive = typingOn;
 
+  // SERIAL, PARMODE and PRINTDIR unless the options say otherwise. Failing
+  // host devices are switched off, as in the window, and said so.
+  {
+    const std::string port = opt.serialPort.empty() ? settings.SERIAL : opt.serialPort;
+    const std::string message = SerialOpen(machine->Serial, port, MakeHostSerialPort());
+    if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
+  }
+  uint32_t printerMode = config.PrinterMode;
+  if (opt.printerMode >= 0)
+    printerMode = static_cast<uint32_t>(opt.printerMode);
+  else if (!opt.printerDir.empty())
+    printerMode = kPrinterRtfFile;
+  machine->Printer.PrintDir = opt.printerDir.empty() ? fs::path(settings.PRINTDIR) : fs::path(opt.printerDir);
+  if (const std::string message = PrinterSetMode(*machine, printerMode); !message.empty())
+    std::cerr << "pellucidore-cli: " << message << "\n";
   // The card's memory is read from the start directory but, like the
   // settings, not written back. Images named on the command line must open;
   // those from the profile are simply absent when missing, as in the program.
@@ -327,6 +351,8 @@ int main(int argc, char** argv) {
     }
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  PrinterStop(*machine);  // completes (or removes) the print file
+  SerialClose(machine->Serial);
   SymbifaceCloseImages(machine->Symbiface);
   CloseDrives(*machine);
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());

@@ -25,6 +25,7 @@
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
 #include "platform/key_codes.h"
+#include "platform/serial_port.h"
 
 namespace fs = std::filesystem;
 
@@ -440,6 +441,13 @@ void TMainCPCForm::OpenDevices() {
     settings_.SOUNDENABLED = false;
     if (!sound_.Error.empty()) statusBar()->showMessage(QString::fromStdString("Sound off: " + sound_.Error), 5000);
   }
+  // Printer port and serial interface; a failure switches the device off.
+  machine_->Printer.PrintDir = settings_.PRINTDIR;
+  machine_->Printer.Device = &digiblaster_;
+  std::string failed = PrinterSetMode(*machine_, MachineConfigFromSettings(settings_).PrinterMode);
+  if (const std::string serial = SerialOpen(machine_->Serial, settings_.SERIAL, MakeHostSerialPort()); !serial.empty())
+    failed = serial;
+  if (!failed.empty()) statusBar()->showMessage(QString::fromStdString(failed), 5000);
   if (settings_.FDDSOUNDENABLE) driveSounds_.Open();
   SymbifaceStart(*machine_, startDir_, settings_.SYMBIFACE ? settings_.HDD0PATH : std::string(),
                  settings_.SYMBIFACE ? settings_.HDD1PATH : std::string());
@@ -447,6 +455,8 @@ void TMainCPCForm::OpenDevices() {
 
 void TMainCPCForm::CloseDevices() {
   SoundClose(sound_, machine_->Psg);
+  PrinterStop(*machine_);
+  SerialClose(machine_->Serial);
   driveSounds_.Close();
   const std::string error = SymbifaceEnd(*machine_, startDir_);
   if (!error.empty()) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(error));

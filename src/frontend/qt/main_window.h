@@ -20,6 +20,7 @@
 #include "frontend/settings.h"
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
+#include "platform/digiblaster_output.h"
 #include "platform/drive_sounds.h"
 
 class DriveMenus;
@@ -95,6 +96,7 @@ class TMainCPCForm : public QMainWindow {
   std::unique_ptr<Machine> machine_;
   KeyMap keyMap_;
   SoundOutput sound_;
+  DigiblasterOutput digiblaster_;
   DriveSounds driveSounds_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
