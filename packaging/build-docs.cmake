@@ -13,6 +13,14 @@ foreach(page pellucidore.6 pellucidore-cli.6)
   endif()
 endforeach()
 
+# `man pellucidore-launcher` finds the page that describes it.
+file(WRITE ${OUT_DIR}/pellucidore-launcher.6 ".so man6/pellucidore.6\n")
+execute_process(COMMAND gzip -9nc ${OUT_DIR}/pellucidore-launcher.6
+                OUTPUT_FILE ${OUT_DIR}/pellucidore-launcher.6.gz RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "gzip of pellucidore-launcher.6 failed")
+endif()
+
 if(CMARK_GFM)
   execute_process(COMMAND ${CMARK_GFM} --extension table --extension autolink ${SOURCE_DIR}/docs/manual.md
                   OUTPUT_VARIABLE body RESULT_VARIABLE failed)

@@ -57,7 +57,7 @@ TEST_F(InstalledTree, HoldsProgramsDesktopEntryIconsManualAndManPages) {
   }
   for (const char* rel : {"share/applications/pellucidore.desktop", "share/icons/hicolor/scalable/apps/pellucidore.svg",
                           "share/doc/pellucidore/manual.md", "share/man/man6/pellucidore.6.gz",
-                          "share/man/man6/pellucidore-cli.6.gz"})
+                          "share/man/man6/pellucidore-cli.6.gz", "share/man/man6/pellucidore-launcher.6.gz"})
     EXPECT_TRUE(fs::is_regular_file(Usr(rel))) << rel;
   // Each PNG must really have the size its folder promises.
   for (uint32_t size : {16u, 22u, 24u, 32u, 48u, 64u, 128u, 256u}) {

@@ -394,7 +394,10 @@ void TMainCPCForm::BuildMenus() {
          {dir + "/../share/doc/pellucidore/manual.html", dir + "/../share/doc/pellucidore/manual.md",
           dir + "/docs/manual.html", dir + "/../docs/manual.md", QDir::currentPath() + "/docs/manual.md"}) {
       if (QFileInfo::exists(candidate)) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).absoluteFilePath()));
+        const QString path = QFileInfo(candidate).absoluteFilePath();
+        // No browser or viewer registered: at least say where the manual is.
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+          QMessageBox::information(this, "Help", "The user manual is " + path);
         return;
       }
     }
