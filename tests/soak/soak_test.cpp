@@ -1,10 +1,12 @@
 // Long runs from random machine states with every device fitted: random RAM,
 // random registers and random port writes, both drives holding writable
 // copies of disk images, the SymbiFace II with two new hard disk images and
-// its persistent memory, and bursts of floppy and IDE commands between
-// frames. The
+// its persistent memory, the printer port in one of its modes (RTF file, BIN
+// file, Digiblaster, not connected), and bursts of floppy and IDE commands
+// between frames. The
 // loop must never crash, never take unbounded time over a frame, and never
-// write anything but the image files (whose sizes stay as they were).
+// write anything but the image files (whose sizes stay as they were) and
+// the printer's documents in the print folder.
 //
 // PELLUCIDORE_SOAK_FRAMES sets the frames per machine (default 1000, a few
 // seconds for the whole test); for a long run, e.g.
@@ -183,6 +185,8 @@ struct SoakConfig {
   int32_t RamBankLimit;
   bool Ram4Mb;
   uint32_t Z80Multiplier;
+  uint32_t PrinterMode;
+  const char* PrintExtension;  // of the documents the mode writes, or null
 };
 
 class Soak : public ::testing::TestWithParam<SoakConfig> {};
@@ -218,10 +222,22 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
   fs::create_directory(startDir);
   SymbifaceStart(*m, startDir, hdd0, hdd1);
   ASSERT_TRUE(m->Symbiface.Drive[0].Present && m->Symbiface.Drive[1].Present);
+  const fs::path printDir = dir.Path("prints");
+  fs::create_directory(printDir);
+  m->Printer.PrintDir = printDir;
+  ASSERT_EQ(PrinterSetMode(*m, c.PrinterMode), "");
   const std::vector<uint8_t> imageA = disktest::ReadFile(images[0]), imageB = disktest::ReadFile(images[1]);
   const std::vector<uint8_t> master = disktest::ReadFile(hdd0), slave = disktest::ReadFile(hdd1);
-  const std::map<std::string, uintmax_t> before = Listing(dir.Path(""));
-  const std::map<std::string, uintmax_t> workingDir = Listing(fs::current_path());
+  // Relative paths would land in the working directory: make it one of ours.
+  const fs::path oldWorkingDir = fs::current_path();
+  fs::create_directory(dir.Path("cwd"));
+  fs::current_path(dir.Path("cwd"));
+  struct Restore {
+    fs::path Dir;
+    ~Restore() { fs::current_path(Dir); }
+  } restore{oldWorkingDir};
+  std::map<std::string, uintmax_t> before = Listing(dir.Path(""));
+  std::erase_if(before, [&](const auto& f) { return f.first.rfind(printDir.string() + "/", 0) == 0; });
   Randomise(*m, rng);
 
   PeriodHooks hooks;
@@ -250,8 +266,15 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
   EXPECT_EQ(SymbifaceEnd(*m, startDir), "");
   EXPECT_EQ(fs::file_size(fs::path(startDir) / kSymbifacePersistentFile), 524288u + 256u);
   fs::remove(fs::path(startDir) / kSymbifacePersistentFile);
+  // The printer's documents: only its own kind, only in the print folder.
+  PrinterStop(*m);
+  for (const auto& [path, size] : Listing(printDir)) {
+    const fs::path p(path);
+    EXPECT_TRUE(c.PrintExtension && p.extension() == c.PrintExtension && p.filename().string().rfind("CPC", 0) == 0)
+        << path;
+    fs::remove(p);
+  }
   EXPECT_EQ(Listing(dir.Path("")), before) << "files other than the images, or image sizes, changed";
-  EXPECT_EQ(Listing(fs::current_path()), workingDir) << "the run wrote into the working directory";
   // The bursts' Write Data commands reached at least one image file.
   EXPECT_TRUE(disktest::ReadFile(images[0]) != imageA || disktest::ReadFile(images[1]) != imageB);
   EXPECT_TRUE(disktest::ReadFile(hdd0) != master || disktest::ReadFile(hdd1) != slave);
@@ -260,8 +283,10 @@ TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, Soak,
-                         ::testing::Values(SoakConfig{1, 0, 0, false, 1}, SoakConfig{2, 1, 7, false, 1},
-                                           SoakConfig{3, 2, -1, false, 3}, SoakConfig{4, 0, 0, true, 1}),
+                         ::testing::Values(SoakConfig{1, 0, 0, false, 1, kPrinterRtfFile, ".rtf"},
+                                           SoakConfig{2, 1, 7, false, 1, kPrinterBinFile, ".bin"},
+                                           SoakConfig{3, 2, -1, false, 3, kPrinterDigiblaster, nullptr},
+                                           SoakConfig{4, 0, 0, true, 1, kPrinterNotConnected, nullptr}),
                          [](const auto& info) { return "Seed" + std::to_string(info.param.Seed); });
 
 }  // namespace
