@@ -19,6 +19,8 @@
 #include "frontend/autotype.h"
 #include "platform/wav_writer.h"
 #include "frontend/settings.h"
+#include "platform/serial_port.h"
+#include "storage/new_images.h"
 #include "platform/image_writer.h"
 #include "platform/capture.h"
 
@@ -36,6 +38,12 @@ struct CliOptions {
   double seconds = -1;
   int speedPercent = 100;
   bool benchmark = false;
+  std::string serialPort;
+  int printerMode = -1;
+  std::string printerDir;
+  std::string newDsk, dskFormat = "system", newHdd, sizeMb;
+  std::string hdd0, hdd1;
+  bool symbiface = false;
   std::string diskA, diskB, zipMember;
   bool writable = false;
   std::string screenshot;
@@ -98,6 +106,24 @@ class CliHooks : public PeriodHooks {
   std::vector<uint8_t> samples_;
 };
 
+// --new-dsk / --new-hdd: write the blank image and report its final name.
+int MakeNewImage(const CliOptions& opt) {
+  ImageWriteResult r;
+  if (!opt.newDsk.empty()) {
+    const NewDiskFormat format = opt.dskFormat == "data"     ? NewDiskFormat::Data
+                                 : opt.dskFormat == "vendor" ? NewDiskFormat::Vendor
+                                                             : NewDiskFormat::System;
+    r = WriteNewDsk(opt.newDsk, format);
+  } else {
+    const auto size = ParseHddSizeMb(opt.sizeMb);
+    if (!size) Fail("--size-mb must be a whole number from 1 to 60000");
+    r = WriteNewHdd(opt.newHdd, *size);
+  }
+  if (!r.Ok()) Fail(r.Error);
+  std::printf("%s\n", r.Written.c_str());
+  return 0;
+}
+
 // Inserts a DSK file or an archive's DSK member, as the window's Load item
 // does; the message boxes become lines on stderr. A path from the settings
 // that no longer exists is skipped silently, as at the window's start-up.
@@ -142,6 +168,22 @@ int main(int argc, char** argv) {
                                      "Machine speed in percent of a real CPC (0 freezes it; default: CPUSPEED)")
                           ->check(CLI::Range(0, 1000));
   app.add_flag("--benchmark", opt.benchmark, "Run unthrottled and print the emulated speed");
+  app.add_option("--serial", opt.serialPort, "Host serial port for the serial interface (e.g. /dev/ttyUSB0)");
+  app.add_option("--printer-mode", opt.printerMode,
+                 "Printer port: 0 not connected, 1 default printer, 2 RTF file, 3 LPT, 4 BIN file, 5 Digiblaster")
+      ->check(CLI::Range(0, 5));
+  app.add_option("--printer-dir", opt.printerDir, "Folder for printer output files (implies RTF printing)");
+  auto* newDsk = app.add_option("--new-dsk", opt.newDsk, "Write a blank formatted DSK image and exit");
+  app.add_option("--format", opt.dskFormat, "Format of --new-dsk: system, data or vendor")
+      ->check(CLI::IsMember({"system", "data", "vendor"}))
+      ->needs(newDsk);
+  auto* newHdd = app.add_option("--new-hdd", opt.newHdd, "Write a blank FAT16 hard disk image and exit")
+                     ->excludes(newDsk);
+  auto* sizeMb = app.add_option("--size-mb", opt.sizeMb, "Size of --new-hdd in MB (1-60000)")->needs(newHdd);
+  newHdd->needs(sizeMb);
+  app.add_flag("--symbiface", opt.symbiface, "Fit the SymbiFace II card");
+  app.add_option("--hdd0", opt.hdd0, "SymbiFace II master hard disk image (default: HDD0PATH)");
+  app.add_option("--hdd1", opt.hdd1, "SymbiFace II slave hard disk image (default: HDD1PATH)");
   app.add_option("--disk-a", opt.diskA, "DSK image or ZIP archive for drive A (default: FDD0 of the settings)");
   app.add_option("--disk-b", opt.diskB, "DSK image or ZIP archive for drive B (default: FDD1 of the settings)");
   app.add_option("--zip-member", opt.zipMember, "The DSK member to use when an archive holds several");
@@ -166,6 +208,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     Fail(e.what());
   }
+
+  if (!opt.newDsk.empty() || !opt.newHdd.empty()) return MakeNewImage(opt);
 
   // The settings and the profile are read, never written: the runner must
   // not change a start directory it was pointed at.
@@ -205,6 +249,9 @@ int main(int argc, char** argv) {
   if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
   if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (opt.symbiface) config.SymbifaceEnabled = true;
+  if ((!opt.hdd0.empty() || !opt.hdd1.empty()) && !config.SymbifaceEnabled)
+    Fail("--hdd0 and --hdd1 need the SymbiFace II (--symbiface)");
   if (!opt.monitor.empty()) config.Monitor = opt.monitor == "green" ? kMonitorGreen : kMonitorColour;
   if (opt.singleScanLine) config.DoubleScanLine = false;
   if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
@@ -265,6 +312,33 @@ int main(int argc, char** argv) {
   uint64_t nextTypingStep = static_cast<uint64_t>(opt.typeDelay * 1e6);
   bool typingActive = typingOn;
 
+  // SERIAL, PARMODE and PRINTDIR unless the options say otherwise. Failing
+  // host devices are switched off, as in the window, and said so.
+  {
+    const std::string port = opt.serialPort.empty() ? settings.SERIAL : opt.serialPort;
+    const std::string message = SerialOpen(machine->Serial, port, MakeHostSerialPort());
+    if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
+  }
+  uint32_t printerMode = config.PrinterMode;
+  if (opt.printerMode >= 0)
+    printerMode = static_cast<uint32_t>(opt.printerMode);
+  else if (!opt.printerDir.empty())
+    printerMode = kPrinterRtfFile;
+  machine->Printer.PrintDir = opt.printerDir.empty() ? fs::path(settings.PRINTDIR) : fs::path(opt.printerDir);
+  if (const std::string message = PrinterSetMode(*machine, printerMode); !message.empty())
+    std::cerr << "pellucidore-cli: " << message << "\n";
+  // The card's memory is read from the start directory but, like the
+  // settings, not written back. Images named on the command line must open;
+  // those from the profile are simply absent when missing, as in the program.
+  if (config.SymbifaceEnabled) {
+    SymbifaceStart(*machine, startDir, settings.HDD0PATH, settings.HDD1PATH);
+    for (int drive = 0; drive < 2; ++drive) {
+      const std::string& path = drive == 0 ? opt.hdd0 : opt.hdd1;
+      if (path.empty()) continue;
+      if (std::string error = SymbifaceOpenImage(machine->Symbiface, drive, path); !error.empty()) Fail(error);
+    }
+  }
+
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto next = start;
@@ -281,6 +355,9 @@ int main(int argc, char** argv) {
     }
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  PrinterStop(*machine);  // completes (or removes) the print file
+  SerialClose(machine->Serial);
+  SymbifaceCloseImages(machine->Symbiface);
   CloseDrives(*machine);
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
   if (!opt.aviFile.empty() && !avi.Stop(*machine)) Fail("cannot write " + opt.aviFile + ": " + avi.Error());

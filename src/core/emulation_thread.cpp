@@ -6,6 +6,7 @@ void PeriodHooks::FloppyTick(Machine& m) { FdcFrameTick(m); }
 void PeriodHooks::SerialPoll(Machine& m) {
   if (m.Serial.SerialEnabled) ::SerialPoll(m.Serial);
 }
+void PeriodHooks::SubmitDigiblaster(Machine& m) { DigiblasterSubmit(m); }
 
 void RunPeriod(Machine& m, PeriodHooks& hooks) {
   EmulateTick(m);

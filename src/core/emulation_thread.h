@@ -25,7 +25,7 @@ class PeriodHooks {
   virtual void Capture(Machine&) {}
   virtual void SerialPoll(Machine&);
   virtual void SubmitSound(Machine&) {}
-  virtual void SubmitDigiblaster(Machine&) {}
+  virtual void SubmitDigiblaster(Machine&);  // DigiblasterSubmit
 };
 
 // One period's work without the sleep: EmulateTick then the hooks.

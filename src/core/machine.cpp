@@ -30,6 +30,9 @@ void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.MicrosecondsPerTick = config.MicrosecondsPerTick;
   m.Z80Multiplier = config.Z80Multiplier < 1 ? 1 : (config.Z80Multiplier > 20 ? 20 : config.Z80Multiplier);
   m.Z80.CountCycles = config.CountCycles;
+  m.Memory.SymbifaceEnabled = config.SymbifaceEnabled;
+  for (int i = 0; i < 8; ++i) m.Memory.SymbifaceDipSwitch[i] = config.SymbifaceDipSwitch[i];
+  UpdateMemoryBanks(m.Memory);
   m.Video.Monitor = static_cast<uint8_t>(config.Monitor);
   m.Video.DoubleScanLine = config.DoubleScanLine;
   m.Crtc.LightPenEnabled = config.LightPen;

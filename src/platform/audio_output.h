@@ -27,6 +27,15 @@ struct SoundOutput {
   std::string Error;    // why the last open failed
 };
 
+// One queued SDL output device, shared by the PSG and the Digiblaster.
+// AudioDeviceOpen starts SDL audio and opens the default device for the
+// format (8-bit unsigned or 16-bit signed); bufferBytes is one 20 ms buffer.
+bool AudioDeviceOpen(SoundOutput& out, uint32_t sampleRate, uint32_t channels, uint32_t bitsPerSample,
+                     uint32_t bufferBytes);
+void AudioDeviceClose(SoundOutput& out);
+// Queues one buffer unless the device is already well behind.
+void AudioDeviceQueue(SoundOutput& out, const uint8_t* data, uint32_t bytes);
+
 // Returns whether sound is on. False when switched off in the settings or
 // when no device could be opened (the caller then clears SOUNDENABLED).
 bool SoundOpen(SoundOutput& out, PsgState& psg, const SoundSettings& settings);

@@ -20,9 +20,11 @@
 #include <QWheelEvent>
 
 #include "frontend/qt/capture_ui.h"
+#include "frontend/qt/drive_menu.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/qt_keys.h"
 #include "platform/key_codes.h"
+#include "platform/serial_port.h"
 
 namespace fs = std::filesystem;
 
@@ -191,6 +193,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
   machine_ = CreateMachine(MachineConfigFromSettings(settings_));
 
+  drives_ = new DriveMenus(this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); });
   view_ = new FrameView(this);
   view_->installEventFilter(this);
   setCentralWidget(view_);
@@ -212,8 +215,12 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   OpenDevices();
   ResetMachine(*machine_);
+  drives_->Reinsert();
   ApplyDisplaySettings();
-  lamps_->SetColours(Qt::darkGray, Qt::darkGray, Qt::darkGray, settings_.SYMBIFACE);
+  UpdateLamps();
+  lampTimer_.setInterval(40);
+  connect(&lampTimer_, &QTimer::timeout, this, &TMainCPCForm::UpdateLamps);
+  lampTimer_.start();
 
   // Say so when the firmware is missing: a black window explains nothing.
   const fs::path lowRom = fs::path(settings_.ROMDIR) / settings_.ROMLow;
@@ -300,6 +307,7 @@ void TMainCPCForm::BuildStatusBar() {
   bar->addWidget(panelB_);
   bar->addWidget(panelSpeed_);
   bar->addWidget(empty);
+  drives_->SetPanels(panelA_, panelB_);
 }
 
 void TMainCPCForm::BuildMenus() {
@@ -307,15 +315,7 @@ void TMainCPCForm::BuildMenus() {
   auto pending = [](QAction* a) { a->setEnabled(false); };
 
   auto fillFile = [&](QMenu* file) {
-    for (const char* drive : {"Floppy A:", "Floppy B:"}) {
-      QMenu* m = file->addMenu(drive);
-      pending(m->addAction("Load"));
-      pending(m->addAction("Eject"));
-      QAction* wp = m->addAction("Write Protected");
-      wp->setCheckable(true);
-      wp->setChecked(drive[7] == 'A' ? settings_.WRPROTECTION0 : settings_.WRPROTECTION1);
-      pending(wp);
-    }
+    drives_->AddMenus(file);
     pending(file->addAction("Load SnapShot"));
     pending(file->addAction("Save Snapshot"));
   };
@@ -394,6 +394,14 @@ void TMainCPCForm::UpdateProfileCaptions() {
   popupCurrentProfileAction->setText(caption);
 }
 
+void TMainCPCForm::UpdateLamps() {
+  auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
+  lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
+                     colour(machine_->Symbiface.HddActivityColour.load()), settings_.SYMBIFACE);
+  const uint32_t noises = machine_->Fdc.SoundEvents.exchange(0);
+  if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
+}
+
 void TMainCPCForm::OpenDevices() {
   keyMap_ = DefaultKeyMap();
   const fs::path keyMapFile = startDir_ / "Keymap.map";
@@ -408,9 +416,26 @@ void TMainCPCForm::OpenDevices() {
     settings_.SOUNDENABLED = false;
     if (!sound_.Error.empty()) statusBar()->showMessage(QString::fromStdString("Sound off: " + sound_.Error), 5000);
   }
+  // Printer port and serial interface; a failure switches the device off.
+  machine_->Printer.PrintDir = settings_.PRINTDIR;
+  machine_->Printer.Device = &digiblaster_;
+  std::string failed = PrinterSetMode(*machine_, MachineConfigFromSettings(settings_).PrinterMode);
+  if (const std::string serial = SerialOpen(machine_->Serial, settings_.SERIAL, MakeHostSerialPort()); !serial.empty())
+    failed = serial;
+  if (!failed.empty()) statusBar()->showMessage(QString::fromStdString(failed), 5000);
+  if (settings_.FDDSOUNDENABLE) driveSounds_.Open();
+  SymbifaceStart(*machine_, startDir_, settings_.SYMBIFACE ? settings_.HDD0PATH : std::string(),
+                 settings_.SYMBIFACE ? settings_.HDD1PATH : std::string());
 }
 
-void TMainCPCForm::CloseDevices() { SoundClose(sound_, machine_->Psg); }
+void TMainCPCForm::CloseDevices() {
+  SoundClose(sound_, machine_->Psg);
+  PrinterStop(*machine_);
+  SerialClose(machine_->Serial);
+  driveSounds_.Close();
+  const std::string error = SymbifaceEnd(*machine_, startDir_);
+  if (!error.empty()) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(error));
+}
 
 void TMainCPCForm::ApplyDisplaySettings() {
   Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
@@ -662,6 +687,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
       const int dy = client.y() - lastMouseY_;
       lastMouseX_ = client.x();
       lastMouseY_ = client.y();
+      if (settings_.SYMBIFACE) SymbifaceMouseMove(m.Symbiface, dx * layout_.ScaleX / 2.0, -dy * layout_.ScaleY / 2.0);
       if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
       if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
       if (cursorHidden_) {
@@ -683,15 +709,22 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
     }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
+      if (settings_.SYMBIFACE && (me->button() == Qt::LeftButton || me->button() == Qt::RightButton))
+        SymbifaceMouseButton(m.Symbiface, me->button() == Qt::LeftButton ? 0 : 1, true);
       if (me->button() == Qt::LeftButton) {
         if (lightPen) armLightPen();
         if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, true, altHeld_);
       } else if (me->button() == Qt::RightButton) {
         if (settings_.MOUSEEN) MouseJoystickRightButton(m.Keyboard, true);
-        if (!cursorHidden_) popupMenu->popup(me->globalPosition().toPoint());
+        if (!cursorHidden_) {
+          showToolbarAction->setChecked(settings_.TOOLBAR);
+          popupMenu->popup(me->globalPosition().toPoint());
+        }
       }
       return false;
     case QEvent::MouseButtonRelease:
+      if (settings_.SYMBIFACE && (me->button() == Qt::LeftButton || me->button() == Qt::RightButton))
+        SymbifaceMouseButton(m.Symbiface, me->button() == Qt::LeftButton ? 0 : 1, false);
       if (me->button() == Qt::LeftButton) {
         if (lightPen) m.Crtc.LightPenArmed = 0;
         if (settings_.MOUSEEN) MouseJoystickLeftButton(m.Keyboard, false, altHeld_);
@@ -701,7 +734,11 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
       return false;
     case QEvent::Wheel: {
       auto* we = static_cast<QWheelEvent*>(event);
-      if (altHeld_ && settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+      if (altHeld_) {
+        if (settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+      } else if (settings_.SYMBIFACE) {
+        SymbifaceMouseWheel(m.Symbiface, we->angleDelta().y());
+      }
       return true;
     }
     default:
@@ -770,11 +807,13 @@ void TMainCPCForm::LoadProfileClicked() {
     SaveProfileState(settings_);
     CloseDevices();
     settings_.LASTPROFILE = (QStringLiteral("/") + QFileInfo(chosen).fileName()).toStdString();
-    if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+    const SettingsResult r = LoadProfile(settings_);
+    if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
     UpdateProfileCaptions();
     ApplyProfile(*machine_, settings_);
     OpenDevices();
     ResetMachine(*machine_);
+    drives_->Reinsert();
     ApplyDisplaySettings();
   }
   PauseRuleEnd();
@@ -810,6 +849,10 @@ void TMainCPCForm::Shutdown() {
   // see the stop request.
   if (thread_) thread_->Stop();
   capture_->Shutdown();
+  lampTimer_.stop();
+  drives_->StoreInSettings();
+  EjectDisk(machine_->Fdc.Drives[0]);
+  EjectDisk(machine_->Fdc.Drives[1]);
   CloseDevices();
   if (fullScreen_ && windowedBounds_.isValid()) {
     settings_.FORM1XPOS = windowedBounds_.x();

@@ -20,8 +20,11 @@
 #include "frontend/settings.h"
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
+#include "platform/digiblaster_output.h"
+#include "platform/drive_sounds.h"
 
 class CaptureController;
+class DriveMenus;
 class FrameView;
 class LampPanel;
 class QAction;
@@ -38,6 +41,7 @@ class TMainCPCForm : public QMainWindow {
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
+  DriveMenus* drives() const { return drives_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -77,6 +81,7 @@ class TMainCPCForm : public QMainWindow {
   void ApplyDisplaySettings();
   void ApplyLayout();
   void UpdateProfileCaptions();
+  void UpdateLamps();
   bool HandleKeyDown(int code, bool autoRepeat);
   bool HandleKeyUp(int code, bool autoRepeat);
   bool HandleMouse(QEvent* event);
@@ -92,6 +97,8 @@ class TMainCPCForm : public QMainWindow {
   std::unique_ptr<Machine> machine_;
   KeyMap keyMap_;
   SoundOutput sound_;
+  DigiblasterOutput digiblaster_;
+  DriveSounds driveSounds_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
@@ -111,7 +118,9 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
+  DriveMenus* drives_ = nullptr;
   LampPanel* lamps_ = nullptr;
+  QTimer lampTimer_;
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
   QLabel* panelSpeed_ = nullptr;
