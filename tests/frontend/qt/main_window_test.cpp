@@ -153,7 +153,8 @@ TEST_F(MainWindow, ResetOnF9ReleaseOnlyWithAlt) {
 }
 
 TEST_F(MainWindow, LetterKeyHoldsItsMatrixBit) {
-  const KeyMapEntry* entry = KeyMapLookup(DefaultKeyMap(), 'A');
+  const KeyMap map = DefaultKeyMap();
+  const KeyMapEntry* entry = KeyMapLookup(map, 'A');
   ASSERT_NE(entry, nullptr);
   auto& line = form_->machine().Keyboard.Matrix[entry->Line];
   Press(form_.get(), Qt::Key_A);
