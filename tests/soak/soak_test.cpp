@@ -189,6 +189,10 @@ struct SoakConfig {
   const char* PrintExtension;  // of the documents the mode writes, or null
 };
 
+void PrintTo(const SoakConfig& c, std::ostream* os) {
+  *os << "seed " << c.Seed << ", CRTC " << c.CrtcType << ", printer mode " << c.PrinterMode;
+}
+
 class Soak : public ::testing::TestWithParam<SoakConfig> {};
 
 TEST_P(Soak, RandomMachineRunsWithEveryDeviceFitted) {

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "cli_support.h"
+#include "fuzz/fuzz_harness.h"
 
 #define LLVMFuzzerTestOneInput SnapshotFuzzTestOneInput
 #include "../../fuzz/snapshot_fuzz.cpp"
@@ -30,6 +31,9 @@ std::vector<std::vector<uint8_t>> Seeds() {
   const std::filesystem::path file = SharedDir() + "/testdata/sna/loop4000_v2.sna";
   std::ifstream in(file, std::ios::binary);
   if (in) seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::vector<std::vector<uint8_t>> corpus = fuzzharness::Corpus("snapshot");
+  EXPECT_FALSE(corpus.empty()) << "no seed files in " << fuzzharness::CorpusDir("snapshot");
+  seeds.insert(seeds.end(), corpus.begin(), corpus.end());
   return seeds;
 }
 
