@@ -34,4 +34,7 @@ inline std::string RomDir() { return SharedDir() + "/roms"; }
 
 inline bool HaveRoms() { return std::filesystem::exists(RomDir() + "/6128Low.ROM"); }
 
+// Binaries built without the runner (the sanitizer soak build) have no Cli().
+#ifdef PELLUCIDORE_CLI_PATH
 inline std::string Cli() { return std::string("'") + PELLUCIDORE_CLI_PATH + "'"; }
+#endif
