@@ -295,15 +295,14 @@ ImageWriteResult WriteNewHdd(const fs::path& chosen, uint32_t sizeMb, const Writ
 
   static const std::vector<uint8_t> zeros(1 << 16, 0);
   uint64_t done = start.size();
-  int shown = -1;
   while (done < layout.FileSize) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), layout.FileSize - done));
     if (r.Error = file.Write(zeros.data(), n); !r.Ok()) return r;
     done += n;
-    const int percent = static_cast<int>(done * 100 / layout.FileSize);
-    if (progress && percent != shown) {
-      shown = percent;
-      if (!progress(percent)) {
+    // Asked after every block, not only when the percentage moves: 1% of a
+    // 60000 MB image would be 600 MB written before a cancel is seen.
+    if (progress) {
+      if (!progress(static_cast<int>(done * 100 / layout.FileSize))) {
         r.Cancelled = true;
         r.Error = "Cancelled";
         return r;

@@ -68,7 +68,8 @@ HddLayout HddLayoutFor(uint32_t sizeMb);
 // sector of both FATs); the rest of the file is zero.
 std::vector<uint8_t> BuildHddStart(const HddLayout& layout, uint32_t volumeSerial);
 
-// Called with 0..100 while the zeros are written; returning false cancels.
+// Called after each block of zeros with the percentage done (0..100, never
+// falling, repeated while it does not move); returning false cancels.
 using WriteProgress = std::function<bool(int percent)>;
 
 // Writers; the name rules are applied to `chosen`.
