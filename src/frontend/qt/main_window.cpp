@@ -28,6 +28,7 @@
 #include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/keyboard_mapper.h"
+#include "frontend/qt/new_disk_form.h"
 #include "frontend/qt/qt_keys.h"
 #include "frontend/qt/snapshot_menu.h"
 #include "platform/key_codes.h"
@@ -353,9 +354,6 @@ void TMainCPCForm::BuildStatusBar() {
 }
 
 void TMainCPCForm::BuildMenus() {
-  // Items whose dialogs are not built yet stay visible but disabled.
-  auto pending = [](QAction* a) { a->setEnabled(false); };
-
   auto fillFile = [&](QMenu* file) {
     drives_->AddMenus(file);
     file->addAction("Load SnapShot", this, [this] { LoadSnapshotClicked(*this); });
@@ -381,7 +379,7 @@ void TMainCPCForm::BuildMenus() {
   currentProfileAction->setEnabled(false);
 
   QMenu* tools = menuBar()->addMenu("Tools");
-  pending(tools->addAction("Create New Disk"));
+  tools->addAction("Create New Disk", this, [this] { ShowCreateNewDisk(); });
   tools->addAction("Keyboard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
   tools->addAction("AutoType", this, [this] { ShowAutoType(); });
 
@@ -424,7 +422,7 @@ void TMainCPCForm::BuildMenus() {
   popupOptions->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
   popupOptions->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   QMenu* popupTools = popupMenu->addMenu("Tools");
-  pending(popupTools->addAction("Create New Disk"));
+  popupTools->addAction("Create New Disk", this, [this] { ShowCreateNewDisk(); });
   popupTools->addAction("KeyBoard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
   popupTools->addAction("AutoType", this, [this] { ShowAutoType(); });
   QMenu* popupProfiles = popupMenu->addMenu("Profiles");
@@ -886,6 +884,13 @@ void TMainCPCForm::ShowHotKeys() {
   QString text = QString::fromLatin1(kHotKeyText);
   text.replace('\r', '\n');
   QMessageBox::information(this, "HotKeys", text);
+  PauseRuleEnd();
+}
+
+void TMainCPCForm::ShowCreateNewDisk() {
+  PauseRuleBegin();
+  TCreateNewDiskForm form(settings_.DISKDIR, this);
+  form.exec();
   PauseRuleEnd();
 }
 

@@ -102,6 +102,7 @@ class TMainCPCForm : public QMainWindow {
   void ZoomKeyPressed(ZoomKey key);
   void ShowHotKeys();
   void ShowAbout();
+  void ShowCreateNewDisk();
   void LoadProfileClicked();
   void CreateProfileClicked();
   void AutoTypeTick();

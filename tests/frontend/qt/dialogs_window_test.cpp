@@ -22,6 +22,7 @@
 #include "frontend/qt/config_dialogs.h"
 #include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/main_window.h"
+#include "frontend/qt/new_disk_form.h"
 #include "frontend/qt/modal_helper.h"
 
 namespace fs = std::filesystem;
@@ -295,6 +296,35 @@ TEST_F(DialogsWindowTest, KeyboardMapperEditsTheLiveMap) {
   WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) { d->JustApplyButton->click(); });
   MenuAction("Options", "CPC Configuration")->trigger();
   EXPECT_EQ(*KeyMapLookup(window->keyMap(), 0x70), (KeyMapEntry{1, 1}));
+}
+
+TEST_F(DialogsWindowTest, CreateNewDiskRunsPausedAndSavesInTheDiskFolder) {
+  QAction* item = MenuAction("Tools", "Create New Disk");
+  ASSERT_TRUE(item && item->isEnabled());
+  window->settings().DISKDIR = dir.string();
+  window->StartEmulation();
+  Machine& m = window->machine();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return m.FrameCounter.load() > 2; }, 10000));
+
+  bool parked = false;
+  QString startDir;
+  WhenModal<TCreateNewDiskForm>([&](TCreateNewDiskForm* d) {
+    const uint32_t frames = m.FrameCounter.load();
+    ProcessEventsUntil([] { return false; }, 150);
+    parked = m.FrameCounter.load() == frames;
+    d->SaveDialog = [&](QWidget*, const QString& start, const QString&) {
+      startDir = start;
+      return QString::fromStdString((dir / "blank").string());
+    };
+    d->SaveDskButton->click();
+    d->CloseButton->click();
+  });
+  item->trigger();
+  EXPECT_TRUE(parked) << "the machine ran behind the dialog";
+  EXPECT_EQ(startDir.toStdString(), dir.string());
+  EXPECT_EQ(fs::file_size(dir / "blank.dsk"), 194816u);
+  const uint32_t after = m.FrameCounter.load();
+  EXPECT_TRUE(ProcessEventsUntil([&] { return m.FrameCounter.load() > after; }, 10000)) << "not resumed";
 }
 
 }  // namespace
