@@ -83,7 +83,6 @@ struct Machine {
   std::atomic<uint32_t> FrameCounter;
   uint32_t BeamX;  // output pixels, multiple of 16, 0..1008
   uint32_t BeamY;  // output rows, even, 0..622
-  uint32_t DigiblasterCount;  // samples in the current Digiblaster buffer
 };
 
 // Builds a machine from a configuration: memory, ROMs, devices, reset.
