@@ -656,17 +656,13 @@ template <int dir, bool repeat, class Bus>
   return 5;
 }
 
-template <int dir, bool repeat, class Bus>
-[[gnu::always_inline]] inline unsigned BlockIn(Z80Registers& r, Bus& bus, uint16_t pc) {
-  const uint8_t v = bus.Z80In(r.BC.W);
-  bus.WriteByte(r.HL.W, v);
-  const uint8_t b = uint8_t(r.BC.B.H - 1);
-  r.BC.B.H = b;
-  r.HL.W = uint16_t(r.HL.W + dir);
-  const unsigned k = v + uint8_t(r.BC.B.L + dir);
+// Flags and repeat of the block I/O instructions: v is the byte moved, k it
+// plus the low byte the chip adds to it (C +/- 1 for IN, L after the step
+// for OUT), b the decremented B.
+template <bool repeat>
+[[gnu::always_inline]] inline unsigned BlockIoEnd(Z80Registers& r, uint16_t pc, uint8_t v, unsigned k, uint8_t b) {
   const uint64_t hc = k > 255 ? (kH | kC) : 0;
-  StoreFlags(r, kFlags.szyx[b] | hc | (uint64_t(v >> 7) << 48) |
-                    (ParityTable[(k & 7) ^ b] ? kPV : 0));
+  StoreFlags(r, kFlags.szyx[b] | hc | (uint64_t(v >> 7) << 48) | (ParityTable[(k & 7) ^ b] ? kPV : 0));
   if (repeat && b != 0) {
     r.PC = pc;
     return 6;
@@ -676,22 +672,23 @@ template <int dir, bool repeat, class Bus>
 }
 
 template <int dir, bool repeat, class Bus>
+[[gnu::always_inline]] inline unsigned BlockIn(Z80Registers& r, Bus& bus, uint16_t pc) {
+  const uint8_t v = bus.Z80In(r.BC.W);
+  bus.WriteByte(r.HL.W, v);
+  const uint8_t b = uint8_t(r.BC.B.H - 1);
+  r.BC.B.H = b;
+  r.HL.W = uint16_t(r.HL.W + dir);
+  return BlockIoEnd<repeat>(r, pc, v, v + uint8_t(r.BC.B.L + dir), b);
+}
+
+template <int dir, bool repeat, class Bus>
 [[gnu::always_inline]] inline unsigned BlockOut(Z80Registers& r, Bus& bus, uint16_t pc) {
   const uint8_t v = bus.ReadByte(r.HL.W);
   const uint8_t b = uint8_t(r.BC.B.H - 1);
   r.BC.B.H = b;
   bus.Z80Out(r.BC.W, v);
   r.HL.W = uint16_t(r.HL.W + dir);
-  const unsigned k = v + r.HL.B.L;
-  const uint64_t hc = k > 255 ? (kH | kC) : 0;
-  StoreFlags(r, kFlags.szyx[b] | hc | (uint64_t(v >> 7) << 48) |
-                    (ParityTable[(k & 7) ^ b] ? kPV : 0));
-  if (repeat && b != 0) {
-    r.PC = pc;
-    return 6;
-  }
-  r.PC = uint16_t(pc + 2);
-  return 5;
+  return BlockIoEnd<repeat>(r, pc, v, v + r.HL.B.L, b);
 }
 
 // ED 40-7F; the undefined ones among them are no-ops.
