@@ -371,6 +371,11 @@ int main(int argc, char** argv) {
     if (typingActive && machineMicroseconds >= nextTypingStep) {
       typingActive = AutoTypeStep(typing, machine->Keyboard);
       nextTypingStep = std::max(nextTypingStep + 50000, machineMicroseconds);
+    } else if (typingActive && machineMicroseconds + machine->MicrosecondsPerTick >= nextTypingStep) {
+      // Steps fall on period ends, which drift through the firmware's
+      // keyboard scan every 12.5 s (a period is 32 us longer than a frame);
+      // SHIFT a period early keeps a shifted key from being read alone.
+      AutoTypeShiftAhead(typing, machine->Keyboard);
     }
     if (!opt.benchmark) {
       next += std::chrono::milliseconds(20);

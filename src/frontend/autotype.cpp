@@ -97,3 +97,9 @@ bool AutoTypeStep(AutoTypeState& s, KeyboardState& k) {
   MatrixPress(k, key.Line, key.Bit);
   return true;
 }
+
+void AutoTypeShiftAhead(const AutoTypeState& s, KeyboardState& k) {
+  if (s.AutoTypeKeyDown || s.AutoTypePosition >= s.AutoTypeText.size()) return;
+  if (AutoTypeKeyFor(static_cast<uint8_t>(s.AutoTypeText[s.AutoTypePosition])).Shift)
+    MatrixPress(k, kShiftLine, kShiftBit);
+}

@@ -43,3 +43,10 @@ void StopAutoType(AutoTypeState& s);
 
 // One tick; true while there is more to do.
 bool AutoTypeStep(AutoTypeState& s, KeyboardState& k);
+
+// Presses SHIFT now when the character the next step presses needs it; a
+// no-op while a key is held. For a caller that can run it a little before
+// that step: the firmware scans the lines one after another, so SHIFT and a
+// key pressed at the same instant, inside a scan, can be read as the key
+// alone (a lower-case letter). The step releases SHIFT with its key as usual.
+void AutoTypeShiftAhead(const AutoTypeState& s, KeyboardState& k);

@@ -75,6 +75,22 @@ TEST_F(CliFirmware, EachMachineStartsToItsBasic) {
   }
 }
 
+// 200 shifted letters take 20 s, more than the 12.5 s in which the period
+// ends drift once through the firmware's keyboard scan.
+TEST_F(CliFirmware, LongTypedTextKeepsItsCase) {
+  std::string letters;
+  for (int i = 0; i < 20; ++i) letters += "ABCDEFGHIJ";
+  auto r = RunCommand(Cli() + RomArgs() + " --type 'REM " + letters + "' --screen-text --benchmark");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string typed;
+  bool on = false;
+  for (const std::string& line : ScreenLines(r.out)) {
+    if (line.rfind("REM ", 0) == 0) on = true;
+    if (on) typed += line;
+  }
+  EXPECT_EQ(typed, "REM " + letters) << r.out;
+}
+
 TEST_F(CliFirmware, TypedCommandsRunInBasic) {
   auto r = RunCommand(Cli() + RomArgs() + " --seconds 3 --type 'PRINT 6*7\\n' --screen-text --benchmark");
   ASSERT_EQ(r.status, 0) << r.out;

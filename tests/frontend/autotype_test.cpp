@@ -35,6 +35,24 @@ TEST_F(AutoTypeTest, ALineOfTwoLettersTakesEightTicks) {
   EXPECT_EQ(s.AutoTypePosition, 0u);
 }
 
+TEST_F(AutoTypeTest, ShiftAheadPressesShiftOnlyBeforeAShiftedKey) {
+  ASSERT_TRUE(StartAutoType(s, "aB"));
+  AutoTypeShiftAhead(s, k);
+  EXPECT_EQ(HeldKeys(), Keys{}) << "a needs no SHIFT";
+  AutoTypeStep(s, k);
+  AutoTypeShiftAhead(s, k);
+  EXPECT_EQ(HeldKeys(), Keys{"8,5"}) << "nothing while a key is held";
+  AutoTypeStep(s, k);
+  AutoTypeShiftAhead(s, k);
+  EXPECT_EQ(HeldKeys(), Keys{"2,5"});
+  AutoTypeStep(s, k);
+  EXPECT_EQ(HeldKeys(), (Keys{"2,5", "6,6"}));
+  EXPECT_FALSE(AutoTypeStep(s, k));
+  EXPECT_EQ(HeldKeys(), Keys{}) << "the step releases the early SHIFT";
+  AutoTypeShiftAhead(s, k);
+  EXPECT_EQ(HeldKeys(), Keys{}) << "nothing after the end";
+}
+
 TEST_F(AutoTypeTest, CharactersToKeys) {
   struct Case {
     uint8_t c;
