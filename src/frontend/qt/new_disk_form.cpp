@@ -69,13 +69,23 @@ TCreateNewDiskForm::TCreateNewDiskForm(std::filesystem::path diskDir, QWidget* p
     return QFileDialog::getSaveFileName(parent, "Save", dir, filter);
   };
   ShowError = [](QWidget* parent, const QString& text) { QMessageBox::warning(parent, "Create New Disks", text); };
+  ConfirmReplace = [](QWidget* parent, const QString& name) {
+    return QMessageBox::question(parent, "Create New Disks", name + " already exists.\nDo you want to replace it?",
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  };
+}
+
+bool TCreateNewDiskForm::MayWrite(const QString& chosen, const std::filesystem::path& target) {
+  std::error_code ec;
+  if (target == std::filesystem::path(chosen.toStdString()) || !std::filesystem::exists(target, ec)) return true;
+  return ConfirmReplace(this, QString::fromStdString(target.string()));
 }
 
 TCreateNewDiskForm::~TCreateNewDiskForm() { StopWorker(); }
 
 void TCreateNewDiskForm::SaveDskClicked() {
   const QString chosen = SaveDialog(this, QString::fromStdString(diskDir_.string()), "*DSK files (*.dsk)");
-  if (chosen.isEmpty()) return;
+  if (chosen.isEmpty() || !MayWrite(chosen, NewDskFileName(chosen.toStdString()))) return;
   const auto format = static_cast<NewDiskFormat>(FormatBox->currentIndex());
   const ImageWriteResult r = WriteNewDsk(chosen.toStdString(), format);
   if (!r.Ok()) ShowError(this, QString::fromStdString(r.Error));
@@ -91,7 +101,7 @@ void TCreateNewDiskForm::SaveHddClicked() {
   ProgressBar->setValue(0);
   const QString chosen =
       SaveDialog(this, QString::fromStdString(diskDir_.string()), "HDD Image files (*.img *.hdd)");
-  if (chosen.isEmpty()) return;
+  if (chosen.isEmpty() || !MayWrite(chosen, NewHddFileName(chosen.toStdString()))) return;
 
   CloseButton->setEnabled(false);
   SaveHddButton->setEnabled(false);

@@ -38,6 +38,10 @@ class TCreateNewDiskForm : public QDialog {
   std::function<QString(QWidget*, const QString&, const QString&)> SaveDialog;
   // Shows why a file was not written; replaceable for tests.
   std::function<void(QWidget*, const QString&)> ShowError;
+  // Asked when the name rules turn the chosen name into one that exists:
+  // the save dialog's own prompt only saw the name without the extension.
+  // True replaces it. Replaceable for tests.
+  std::function<bool(QWidget*, const QString&)> ConfirmReplace;
 
   QGroupBox* FloppyGroup = nullptr;
   QComboBox* FormatBox = nullptr;
@@ -54,6 +58,7 @@ class TCreateNewDiskForm : public QDialog {
   void reject() override;
 
  private:
+  bool MayWrite(const QString& chosen, const std::filesystem::path& target);
   void PollWorker();
   void StopWorker();
 

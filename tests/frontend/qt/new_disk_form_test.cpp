@@ -38,6 +38,10 @@ class NewDiskFormTest : public ::testing::Test {
       return answer;
     };
     form->ShowError = [this](QWidget*, const QString& text) { errors.push_back(text); };
+    form->ConfirmReplace = [this](QWidget*, const QString& name) {
+      asked.push_back(name);
+      return replace;
+    };
   }
   void TearDown() override {
     form.reset();
@@ -58,6 +62,8 @@ class NewDiskFormTest : public ::testing::Test {
   QString answer, startDir, lastFilter;
   int dialogs = 0;
   std::vector<QString> errors;
+  std::vector<QString> asked;
+  bool replace = false;
 };
 
 TEST_F(NewDiskFormTest, Controls) {
@@ -103,6 +109,34 @@ TEST_F(NewDiskFormTest, DskSaveAppliesTheNameRuleAndTheChosenFormat) {
   answer.clear();
   form->SaveDskButton->click();
   EXPECT_EQ(Files().size(), 1u);
+}
+
+// The save dialog asked about "work" only; "work.dsk" is another file.
+TEST_F(NewDiskFormTest, AnExistingFileUnderTheCompletedNameIsReplacedOnlyWhenAllowed) {
+  for (const char* name : {"work.dsk", "work.img"}) std::ofstream(dir / name) << "keep";
+  answer = In("work");
+  form->SizeEdit->setText("1");
+  form->SaveDskButton->click();
+  form->SaveHddButton->click();
+  ASSERT_TRUE(WaitForWrite());
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_TRUE(asked[0].endsWith("work.dsk") && asked[1].endsWith("work.img"));
+  EXPECT_EQ(fs::file_size(dir / "work.dsk"), 4u);
+  EXPECT_EQ(fs::file_size(dir / "work.img"), 4u);
+
+  replace = true;
+  form->SaveDskButton->click();
+  form->SaveHddButton->click();
+  ASSERT_TRUE(WaitForWrite());
+  EXPECT_EQ(fs::file_size(dir / "work.dsk"), 194816u);
+  EXPECT_GT(fs::file_size(dir / "work.img"), 4u);
+
+  // A name the dialog itself confirmed is not asked about again.
+  asked.clear();
+  answer = In("work.dsk");
+  form->SaveDskButton->click();
+  EXPECT_TRUE(asked.empty());
+  EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(NewDiskFormTest, RefusedSizesResetTheEditAndWriteNothing) {
