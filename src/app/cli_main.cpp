@@ -24,6 +24,8 @@
 #include "platform/image_writer.h"
 #include "storage/snapshot.h"
 #include "platform/capture.h"
+#include "platform/cups_printer.h"
+#include "platform/parport_printer.h"
 
 #ifndef PELLUCIDORE_VERSION
 #define PELLUCIDORE_VERSION "1.1"
@@ -348,6 +350,12 @@ int main(int argc, char** argv) {
   else if (!opt.printerDir.empty())
     printerMode = kPrinterRtfFile;
   machine->Printer.PrintDir = opt.printerDir.empty() ? fs::path(settings.PRINTDIR) : fs::path(opt.printerDir);
+  CupsPrinter defaultPrinter;
+  defaultPrinter.SetErrorHandler([](const std::string& message) { std::cerr << "pellucidore-cli: " << message << "\n"; });
+  ParportPrinter lptPrinter(MakePpdevDevice());
+  lptPrinter.Configure(settings.LPTADDRESS, settings.LPTMODE);
+  machine->Printer.DefaultPrinter = &defaultPrinter;
+  machine->Printer.Lpt = &lptPrinter;
   if (const std::string message = PrinterSetMode(*machine, printerMode); !message.empty())
     std::cerr << "pellucidore-cli: " << message << "\n";
   // The card's memory is read from the start directory but, like the

@@ -18,6 +18,7 @@ void RunPeriod(Machine& m, PeriodHooks& hooks) {
   hooks.SerialPoll(m);
   hooks.SubmitSound(m);
   hooks.SubmitDigiblaster(m);
+  PrinterPeriodTick(m);
 }
 
 EmulationThread::EmulationThread(Machine& m, PeriodHooks& hooks) : machine_(m), hooks_(hooks) {}

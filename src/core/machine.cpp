@@ -25,6 +25,7 @@ std::unique_ptr<Machine> CreateMachine(const MachineConfig& config) {
 void ApplyMachineConfig(Machine& m, const MachineConfig& config) {
   m.Memory.RamBankLimit = config.RamBankLimit;
   m.Memory.Ram4MbEnabled = config.Ram4Mb;
+  m.Printer.IdleLimitPeriods = config.PrinterIdleSeconds * 50;
   m.Crtc.Type = config.CrtcType;
   m.Ppi.Brand = (config.Brand <= 14 && !(config.Brand & 1)) ? config.Brand / 2 : 7;  // VENDOR = 2 x brand
   m.MicrosecondsPerTick = config.MicrosecondsPerTick;

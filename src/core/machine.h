@@ -45,6 +45,7 @@ struct MachineConfig {
   uint32_t SampleRate = 22050;     // SAMPLERATE
   uint32_t BitsPerSample = 8;      // BITSPERSAMPLE
   uint32_t PrinterMode = 0;        // PARMODE
+  uint32_t PrinterIdleSeconds = kDefaultPrinterIdleSeconds;  // PRINTERIDLE
   bool SymbifaceEnabled = false;   // SYMBIFACE ENABLED
   std::array<uint8_t, 8> SymbifaceDipSwitch = {1, 1, 1, 1, 1, 1, 1, 1};  // ROM0ENABLE..ROM7ENABLE
 

@@ -76,7 +76,7 @@ void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
 
 uint8_t PpiPortB(const Machine& m) {
   return static_cast<uint8_t>(((m.Ppi.Brand & 7) << 1) | 0x10 | (m.Crtc.VSYNC ? 0x01 : 0) |
-                              (m.Ppi.PrinterBusy ? 0x40 : 0));
+                              (PrinterBusyLine(m) ? 0x40 : 0));
 }
 
 uint8_t PpiRead(Machine& m, uint16_t port) {

@@ -72,7 +72,7 @@ std::vector<ParallelPort> ListParallelPorts(const fs::path& procDir) {
     const int number = std::stoi(dir.substr(7));
     // Named as the system's own printer ports are, with the kernel's name
     // beside it for the user who knows the device file.
-    found.push_back({number, {"LPT" + std::to_string(number + 1) + " (" + dir + ")", static_cast<uint16_t>(address)}});
+    found.push_back({number, {"LPT" + std::to_string(number + 1) + " (" + dir + ")", static_cast<uint16_t>(address), dir}});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<ParallelPort> ports;

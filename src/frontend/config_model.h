@@ -59,6 +59,7 @@ const char* FramesWord(int everyFrame);
 struct ParallelPort {
   std::string Name;      // shown in the drop-down
   uint16_t Address = 0;  // I/O base address (LPTADDRESS)
+  std::string Device{};  // the kernel's name, "parport0": /dev/parport0
 };
 inline constexpr size_t kMaxParallelPorts = 16;
 // The host's parallel ports as the kernel lists them (one folder per port

@@ -434,6 +434,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.OVERLAY = ini.Bool("MISC", "OVERLAY", d.OVERLAY);
   s.OVERLAYCOLOR = ini.Int("MISC", "OVERLAYCOLOR", d.OVERLAYCOLOR);
   s.FDDSOUNDENABLE = ini.Bool("MISC", "FDDSOUNDENABLE", d.FDDSOUNDENABLE);
+  s.PRINTERIDLE = std::clamp(ini.Int("MISC", "PRINTERIDLE", d.PRINTERIDLE), 1, 3600);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -464,6 +465,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "INDIVIDUALSET", s.INDIVIDUALSET);
     ini.Set("MISC", "VIDEODIALOG", s.VIDEODIALOG);
     ini.Set("MISC", "FDDSOUNDENABLE", s.FDDSOUNDENABLE);
+    ini.Set("MISC", "PRINTERIDLE", s.PRINTERIDLE);
   });
 }
 
@@ -588,6 +590,7 @@ MachineConfig MachineConfigFromSettings(const Settings& s) {
   c.SampleRate = s.SAMPLERATE == 44100 ? 44100 : 22050;
   c.BitsPerSample = s.BITSPERSAMPLE == 16 ? 16 : 8;
   c.PrinterMode = s.PARMODE >= 0 && s.PARMODE <= 5 ? static_cast<uint32_t>(s.PARMODE) : 0;
+  c.PrinterIdleSeconds = static_cast<uint32_t>(std::clamp(s.PRINTERIDLE, 1, 3600));
   c.SymbifaceEnabled = s.SYMBIFACE;
   for (int i = 0; i < 8; ++i) c.SymbifaceDipSwitch[i] = s.ROMENABLE[i] ? 1 : 0;
   return c;

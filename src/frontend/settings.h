@@ -90,6 +90,7 @@ struct Settings {
   int32_t PARMODE = 0;
   uint16_t LPTADDRESS = 888;
   int32_t LPTMODE = 1;
+  int32_t PRINTERIDLE = 5;  // seconds without printing that end a default-printer job
   bool MOUSEEN = false;
   bool LIGHTPEN = false;
   std::string SERIAL = "Not Connected";

@@ -106,7 +106,10 @@ void RtfParameter(PrinterState& p, uint8_t c) {
   p.RtfState = 1;
 }
 
-void RtfWrite(PrinterState& p, uint8_t value) {
+// Epson-style codes, shared by the RTF document and the default printer's
+// text: the escape sequences are parsed alike, and only the text differs.
+// With no document open (the default printer) the RTF codes go nowhere.
+void EpsonWrite(PrinterState& p, uint8_t value, void (*text)(PrinterState&, uint8_t)) {
   if (!(value & 0x80)) return;  // only strobed bytes are printed
   const uint8_t c = value & 0x7F;
   switch (p.RtfState) {
@@ -117,8 +120,59 @@ void RtfWrite(PrinterState& p, uint8_t value) {
       RtfParameter(p, c);
       break;
     default:
-      RtfText(p, c);
+      text(p, c);
       break;
+  }
+}
+
+void SendText(PrinterState& p, uint8_t c) {
+  p.IdlePeriods = 0;
+  if (!p.HostOpen) return;
+  p.DefaultPrinter->Write(c);
+  p.JobPending = 1;
+}
+
+// The default printer gets plain text, which any office printer prints as it
+// stands, where raw Epson codes would come out as garbage: the characters
+// the RTF document would show, CR LF as one line end.
+void PlainText(PrinterState& p, uint8_t c) {
+  const bool afterCr = p.TextAfterCr;
+  p.TextAfterCr = 0;
+  switch (c) {
+    case 13:
+      SendText(p, '\n');
+      p.TextAfterCr = 1;
+      return;
+    case 10:
+      if (!afterCr) SendText(p, '\n');
+      return;
+    case 9:
+    case 12:
+      SendText(p, c);
+      return;
+    case 15:
+      p.RtfCondensed = 1;
+      return;
+    case 18:
+      p.RtfCondensed = 0;
+      return;
+    case kEsc:
+      p.RtfState = 2;
+      return;
+    default:
+      break;
+  }
+  if (c >= 32 && c <= 126) SendText(p, c);
+}
+
+HostPrinter* ModeHost(const PrinterState& p) {
+  switch (p.PrinterMode) {
+    case kPrinterDefaultPrinter:
+      return p.DefaultPrinter;
+    case kPrinterLpt:
+      return p.Lpt;
+    default:
+      return nullptr;
   }
 }
 
@@ -155,10 +209,22 @@ std::string PrinterStart(Machine& m) {
   p.Message.clear();
   p.RtfCondensed = 0;
   p.RtfState = 1;
-  // The PPI's port B bit 6. No host port is driven in LPT mode, so that
-  // printer never gets ready.
-  m.Ppi.PrinterBusy = p.PrinterMode == kPrinterLpt;
+  p.TextAfterCr = 0;
+  p.JobPending = 0;
+  p.IdlePeriods = 0;
+  p.HostOpen = 0;
+  m.Ppi.PrinterBusy = 0;  // the PPI's port B bit 6
   switch (p.PrinterMode) {
+    case kPrinterDefaultPrinter:
+    case kPrinterLpt:
+      // A printer that cannot print is offline, as a CPC with no printer
+      // plugged in sees it, rather than taking text that goes nowhere.
+      if (HostPrinter* host = ModeHost(p)) {
+        p.Message = host->Open();
+        p.HostOpen = p.Message.empty();
+      }
+      m.Ppi.PrinterBusy = !p.HostOpen;
+      break;
     case kPrinterRtfFile:
       if (OpenPrintFile(p, ".rtf")) Put(p, kRtfHeader);
       break;
@@ -185,6 +251,12 @@ void PrinterStop(Machine& m) {
   if (!p.Started) return;
   p.Started = 0;
   switch (p.PrinterMode) {
+    case kPrinterDefaultPrinter:
+    case kPrinterLpt:
+      if (p.HostOpen) ModeHost(p)->Close();
+      p.HostOpen = 0;
+      p.JobPending = 0;
+      break;
     case kPrinterRtfFile:
       Put(p, kRtfTrailer);
       ClosePrintFile(p, kEmptyRtfSize);
@@ -221,8 +293,14 @@ void PrinterWrite(Machine& m, uint8_t value) {
   PrinterState& p = m.Printer;
   p.LastByte = value;
   switch (p.PrinterMode) {
+    case kPrinterDefaultPrinter:
+      EpsonWrite(p, value, PlainText);
+      break;
     case kPrinterRtfFile:
-      RtfWrite(p, value);
+      EpsonWrite(p, value, RtfText);
+      break;
+    case kPrinterLpt:
+      if (p.HostOpen) p.Lpt->Write(value);
       break;
     case kPrinterBinFile:
       BinWrite(p, value);
@@ -266,4 +344,17 @@ void DigiblasterSubmit(Machine& m) {
   if (p.PrinterMode != kPrinterDigiblaster || !p.Started) return;
   const uint8_t* buffer = DigiblasterNextBuffer(p);
   if (p.DeviceOpen) p.Device->Queue(buffer, kDigiBufferSamples);
+}
+
+void PrinterPeriodTick(Machine& m) {
+  PrinterState& p = m.Printer;
+  if (!p.JobPending || ++p.IdlePeriods < p.IdleLimitPeriods) return;
+  p.JobPending = 0;
+  p.DefaultPrinter->EndJob();
+}
+
+bool PrinterBusyLine(const Machine& m) {
+  const PrinterState& p = m.Printer;
+  if (p.PrinterMode == kPrinterLpt && p.HostOpen) return p.Lpt->Busy();
+  return m.Ppi.PrinterBusy;
 }

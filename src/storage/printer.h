@@ -2,17 +2,19 @@
 // and the six things it can drive, chosen by PARMODE.
 //
 //   0 "Not Connected"           nothing
-//   1 "Use the Default Printer" nothing: writes are dropped
+//   1 "Use the Default Printer" the printed text, Epson codes removed, as
+//                               jobs for the host's default printer
 //   2 "Print to RTF file"       Epson-style codes turned into an RTF document
-//   3 "Use an existing LPT"     no host port is driven; the printer is busy
+//   3 "Use an existing LPT"     a host parallel port, byte for byte
 //   4 "Print to BIN file"       every byte written, raw
 //   5 "Use Digiblaster"         the latch as an 8-bit DAC sampled at 22050 Hz
 //
 // Files go to the print folder (PRINTDIR) as "CPC<time of day>.rtf/.bin".
 // The Digiblaster ring is filled by the machine loop and handed once per
 // period to a DigiblasterDevice the host supplies (an SDL2 stream in the
-// program). Left out: a real parallel port, any printer driver, the
-// printer's own paper and error lines.
+// program). The host printers of modes 1 and 3 are HostPrinters the host
+// supplies as well (CUPS and ppdev in the program), so the core knows no
+// printing system. Left out: the printer's own paper and error lines.
 //
 // PrinterStart/PrinterStop run with the emulation stopped: at program start
 // and end, around every reset (PrinterReset) and on a mode change
@@ -53,6 +55,26 @@ class DigiblasterDevice {
   virtual void Queue(const uint8_t* samples, size_t count) = 0;
 };
 
+// A printer of the host. Open and Close run with the emulation stopped;
+// Write, Busy and EndJob on the emulation thread, and must not block it.
+class HostPrinter {
+ public:
+  virtual ~HostPrinter() = default;
+  // Empty when the printer can take output; otherwise why it cannot, and
+  // the CPC then sees it offline (busy).
+  virtual std::string Open() = 0;
+  // Ends the job under way; nothing written may be lost.
+  virtual void Close() = 0;
+  // The default printer gets characters of text, a parallel port every
+  // byte the CPC writes to its latch.
+  virtual void Write(uint8_t value) = 0;
+  virtual bool Busy() = 0;
+  // The CPC has printed nothing for the idle time: the job is complete.
+  virtual void EndJob() {}
+};
+
+inline constexpr uint32_t kDefaultPrinterIdleSeconds = 5;
+
 struct PrinterFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -81,6 +103,14 @@ struct PrinterState {
   uint8_t DigiBuffers[kDigiBuffers][kDigiBufferSamples];
   DigiblasterDevice* Device;  // not owned; may be null (no audio)
   uint8_t DeviceOpen;
+
+  HostPrinter* DefaultPrinter = nullptr;  // mode 1; not owned; null: offline
+  HostPrinter* Lpt = nullptr;             // mode 3; not owned; null: offline
+  uint8_t HostOpen;                       // the mode's host printer took Open
+  uint8_t JobPending;                     // text went to the default printer since its last EndJob
+  uint8_t TextAfterCr;                    // the last text character was a CR
+  uint32_t IdlePeriods;                   // periods since the last character
+  uint32_t IdleLimitPeriods = kDefaultPrinterIdleSeconds * 50;
 };
 
 // Opens the current mode's output. Returns why a print file could not be
@@ -104,6 +134,10 @@ void DigiblasterSampleStep(Machine& m);
 const uint8_t* DigiblasterNextBuffer(PrinterState& p);
 // DigiblasterNextBuffer handed to the device, in Digiblaster mode.
 void DigiblasterSubmit(Machine& m);
+// Once per period: ends the default printer's job after the idle time.
+void PrinterPeriodTick(Machine& m);
+// The busy line the PPI reads (port B bit 6); a parallel port answers live.
+bool PrinterBusyLine(const Machine& m);
 
 // "CPC" + the time of day in millionths of a day + ext, in dir; counted on
 // past names already taken so that an earlier document is never overwritten.

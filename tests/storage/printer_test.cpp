@@ -168,7 +168,8 @@ TEST_F(PrinterTest, ReadsAndBusyLinePerMode) {
     uint32_t mode;
     uint8_t read;
     uint8_t busy;
-  } cases[] = {{kPrinterNotConnected, 0xFF, 0}, {kPrinterDefaultPrinter, 0xFF, 0}, {kPrinterRtfFile, 0xFF, 0},
+  } cases[] = {// No host printer given: the default printer and the LPT are offline.
+               {kPrinterNotConnected, 0xFF, 0}, {kPrinterDefaultPrinter, 0xFF, 1}, {kPrinterRtfFile, 0xFF, 0},
                {kPrinterLpt, 0x5A, 1},          {kPrinterBinFile, 0xFF, 0},        {kPrinterDigiblaster, 0x5A, 0}};
   for (const auto& c : cases) {
     PrinterSetMode(*m, c.mode);
@@ -294,6 +295,89 @@ TEST_F(PrinterTest, DigiblasterSamplesAProgramsWritesEvery45Microseconds) {
       ASSERT_EQ(buffer[i], static_cast<uint8_t>((step - 6) / 8)) << "tick " << tick << " sample " << i;
     }
   }
+}
+
+// A host printer that records what it is asked to do.
+struct FakeHostPrinter : HostPrinter {
+  std::string openError;
+  bool busy = false;
+  std::string current;            // the job being written
+  std::vector<std::string> jobs;  // ended jobs
+  std::vector<std::string> calls;
+  std::string Open() override {
+    calls.push_back("open");
+    return openError;
+  }
+  void Close() override {
+    calls.push_back("close");
+    EndJob();
+  }
+  void Write(uint8_t value) override { current += static_cast<char>(value); }
+  bool Busy() override { return busy; }
+  void EndJob() override {
+    if (!current.empty()) jobs.push_back(current);
+    current.clear();
+  }
+};
+
+TEST_F(PrinterTest, DefaultPrinterGetsPlainTextAndEndsJobsWhenIdle) {
+  FakeHostPrinter host;
+  m->Printer.DefaultPrinter = &host;
+  m->Printer.IdleLimitPeriods = 3;
+  ASSERT_EQ(PrinterSetMode(*m, kPrinterDefaultPrinter), "");
+  EXPECT_EQ((Z80In(*m, 0xF500) >> 6) & 1, 0) << "a printer that opened is ready";
+  // Epson codes are parsed as for RTF and left out; CR LF is one line end,
+  // a lone LF or CR one each; unstrobed bytes are no characters.
+  Print(std::vector<uint8_t>{'A', ESC, '-', '1', 'B', ESC, 'E', '{', '\r', '\n', 'C', '\n', 'D', '\r', 15, 'E', 18, 7, '\t', 'F'});
+  Z80Out(*m, kPrinterPort, 'x');
+  EXPECT_EQ(host.current, "AB{\nC\nD\nE\tF");
+  PrinterPeriodTick(*m);
+  PrinterPeriodTick(*m);
+  EXPECT_TRUE(host.jobs.empty()) << "two idle periods of three";
+  Print("G");
+  PrinterPeriodTick(*m);
+  PrinterPeriodTick(*m);
+  EXPECT_TRUE(host.jobs.empty()) << "a character starts the idle time again";
+  PrinterPeriodTick(*m);
+  ASSERT_EQ(host.jobs.size(), 1u);
+  EXPECT_EQ(host.jobs[0], "AB{\nC\nD\nE\tFG");
+  for (int i = 0; i < 10; ++i) PrinterPeriodTick(*m);
+  EXPECT_EQ(host.jobs.size(), 1u) << "no empty jobs";
+
+  // Reset, mode change and exit each end the job under way.
+  Print("H");
+  PrinterReset(*m);
+  Print("I");
+  PrinterSetMode(*m, kPrinterRtfFile);
+  EXPECT_EQ(host.jobs, (std::vector<std::string>{"AB{\nC\nD\nE\tFG", "H", "I"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"open", "close", "open", "close"}));
+}
+
+TEST_F(PrinterTest, HostPrinterThatCannotOpenIsOffline) {
+  FakeHostPrinter host;
+  host.openError = "Cannot print to the default printer: no default printer is set";
+  m->Printer.DefaultPrinter = &host;
+  EXPECT_EQ(PrinterSetMode(*m, kPrinterDefaultPrinter), host.openError);
+  EXPECT_EQ((Z80In(*m, 0xF500) >> 6) & 1, 1) << "offline, as a CPC sees a printer that is not there";
+  Print("LOST");
+  PrinterStop(*m);
+  EXPECT_TRUE(host.current.empty() && host.jobs.empty());
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"open"})) << "nothing to close";
+}
+
+TEST_F(PrinterTest, ParallelPortGetsEveryByteAndLendsItsBusyLine) {
+  FakeHostPrinter host;
+  m->Printer.Lpt = &host;
+  ASSERT_EQ(PrinterSetMode(*m, kPrinterLpt), "");
+  Z80Out(*m, kPrinterPort, 'A');
+  Z80Out(*m, kPrinterPort, 'A' | 0x80);
+  Z80Out(*m, kPrinterPort, 'A');
+  EXPECT_EQ(host.current, std::string("A\xC1" "A"));
+  EXPECT_EQ((Z80In(*m, 0xF500) >> 6) & 1, 0);
+  host.busy = true;
+  EXPECT_EQ((Z80In(*m, 0xF500) >> 6) & 1, 1) << "the port's busy line, read when the CPC reads";
+  PrinterStop(*m);
+  EXPECT_EQ((Z80In(*m, 0xF500) >> 6) & 1, 0);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "frontend/qt/main_window.h"
+#include "platform/cups_printer.h"
 #include "platform/serial_port.h"
 
 namespace {
@@ -595,6 +596,19 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
         new QCheckBox("Each Hardware Profile remembers\nWindow size, position and the last\nDSK image used.");
     IndividualSet->setToolTip("By default Window size and position is globaly the same");
     for (QCheckBox* c : {Toolbar, FddSound, IndividualSet}) page->addWidget(c);
+    DefaultPrinterLabel = new QLabel;
+    page->addWidget(DefaultPrinterLabel);
+    auto* idle = new QWidget;
+    auto* il = new QHBoxLayout(idle);
+    il->setContentsMargins(0, 0, 0, 0);
+    il->addWidget(new QLabel("A print job ends after"));
+    PrinterIdle = new QSpinBox;
+    PrinterIdle->setRange(1, 3600);
+    PrinterIdle->setSuffix(" s");
+    PrinterIdle->setToolTip("Seconds without printing after which the CPC's print-out goes to the printer");
+    il->addWidget(PrinterIdle);
+    il->addStretch(1);
+    page->addWidget(idle);
     page->addStretch(1);
   }
 
@@ -638,6 +652,11 @@ void TMiscConfigMenu::LoadFromSettings(const Settings& s) {
   Toolbar->setChecked(s.TOOLBAR);
   FddSound->setChecked(s.FDDSOUNDENABLE);
   IndividualSet->setChecked(s.INDIVIDUALSET);
+  PrinterIdle->setValue(s.PRINTERIDLE);
+  std::string why;
+  const std::string printer = CupsPrinter::DefaultDestination(&why);
+  DefaultPrinterLabel->setText(printer.empty() ? Q("Default printer: none (" + why + ")")
+                                               : Q("Default printer: " + printer));
 }
 
 bool TMiscConfigMenu::ShowMiscConfiguration(const Settings& s) {
@@ -662,6 +681,7 @@ void TMiscConfigMenu::ApplyMiscConfiguration(Settings& s) const {
   s.EVERYFRAME = EveryFrame->value();
   s.TOOLBAR = Toolbar->isChecked();
   s.INDIVIDUALSET = IndividualSet->isChecked();
+  s.PRINTERIDLE = PrinterIdle->value();
   s.FDDSOUNDENABLE = FddSound->isChecked();
   s.VIDEODIALOG = VideoDialog->isChecked();
 }
@@ -689,6 +709,7 @@ void RunMiscConfiguration(TMainCPCForm& window, TMiscConfigMenu& dialog) {
   window.PauseRuleBegin();
   if (dialog.ShowMiscConfiguration(window.settings())) {
     dialog.ApplyMiscConfiguration(window.settings());
+    window.machine().Printer.IdleLimitPeriods = static_cast<uint32_t>(window.settings().PRINTERIDLE) * 50;
     Warn(&window, SaveSettings(window.settings()));
   }
   window.PauseRuleEnd();

@@ -163,6 +163,8 @@ class TMiscConfigMenu : public QDialog {
   QCheckBox* Toolbar = nullptr;
   QCheckBox* FddSound = nullptr;
   QCheckBox* IndividualSet = nullptr;
+  QLabel* DefaultPrinterLabel = nullptr;  // CUPS's default destination, for "Use the Default Printer"
+  QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
   // Buttons
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;

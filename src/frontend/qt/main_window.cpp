@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cstdio>
+#include <iostream>
 
 #include "frontend/qt/autotype_box.h"
 #include "frontend/qt/config_dialogs.h"
@@ -464,6 +465,15 @@ void TMainCPCForm::OpenDevices() {
   // Printer port and serial interface; a failure switches the device off.
   machine_->Printer.PrintDir = settings_.PRINTDIR;
   machine_->Printer.Device = &digiblaster_;
+  machine_->Printer.DefaultPrinter = &cupsPrinter_;
+  machine_->Printer.Lpt = &lptPrinter_;
+  lptPrinter_.Configure(settings_.LPTADDRESS, settings_.LPTMODE);
+  cupsPrinter_.SetErrorHandler([this](const std::string& message) {
+    std::cerr << "pellucidore: " << message << "\n";
+    QMetaObject::invokeMethod(
+        this, [this, message] { statusBar()->showMessage(QString::fromStdString(message), 5000); },
+        Qt::QueuedConnection);
+  });
   std::string failed = PrinterSetMode(*machine_, MachineConfigFromSettings(settings_).PrinterMode);
   if (const std::string serial = SerialOpen(machine_->Serial, settings_.SERIAL, MakeHostSerialPort()); !serial.empty())
     failed = serial;
@@ -488,8 +498,10 @@ void TMainCPCForm::ApplyConfiguration() {
   ApplyProfile(*machine_, settings_);
   std::string failed;
   // A printer port whose mode stays is left alone, so a document being
-  // printed is not cut in two.
-  if (const uint32_t mode = MachineConfigFromSettings(settings_).PrinterMode; mode != machine_->Printer.PrinterMode)
+  // printed is not cut in two; a parallel port that changed is reopened.
+  const bool portChanged = lptPrinter_.Configure(settings_.LPTADDRESS, settings_.LPTMODE);
+  if (const uint32_t mode = MachineConfigFromSettings(settings_).PrinterMode;
+      mode != machine_->Printer.PrinterMode || (mode == kPrinterLpt && portChanged))
     failed = PrinterSetMode(*machine_, mode);
   SoundClose(sound_, machine_->Psg);
   SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),

@@ -20,8 +20,10 @@
 #include "frontend/settings.h"
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
+#include "platform/cups_printer.h"
 #include "platform/digiblaster_output.h"
 #include "platform/drive_sounds.h"
+#include "platform/parport_printer.h"
 
 class DriveMenus;
 class CaptureController;
@@ -114,6 +116,8 @@ class TMainCPCForm : public QMainWindow {
   KeyMap keyMap_;
   SoundOutput sound_;
   DigiblasterOutput digiblaster_;
+  CupsPrinter cupsPrinter_;
+  ParportPrinter lptPrinter_{MakePpdevDevice()};
   DriveSounds driveSounds_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
