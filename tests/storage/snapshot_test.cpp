@@ -676,6 +676,28 @@ TEST(SnapshotVersions, BasicProgramUsingAllBanksSurvivesSaveResetLoad) {
   EXPECT_NE(text.find("DONE"), std::string::npos) << text;
 }
 
+TEST(SnapshotCli, SnapshotVersionOption) {
+  if (!HaveRoms()) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
+  TempDir dir;
+  const std::string base = Cli() + " --rom-dir '" + RomDir() + "' --start-dir '" + (dir / "").string() + "' --frames 2";
+  for (int version : {1, 2, 3}) {
+    const fs::path file = dir / ("v" + std::to_string(version) + ".sna");
+    auto r = RunCommand(base + " --save-snapshot '" + file.string() + "' --snapshot-version " + std::to_string(version));
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::vector<uint8_t> bytes = ReadFile(file);
+    ASSERT_GT(bytes.size(), 0x10u);
+    EXPECT_EQ(bytes[0x10], version);
+    if (version == 1) EXPECT_EQ(bytes.size(), kSnapshotSize);
+    if (version == 2) EXPECT_EQ(bytes.size(), 256u + 2 * 65536);
+    auto loaded = RunCommand(base + " --snapshot '" + file.string() + "'");
+    EXPECT_EQ(loaded.status, 0) << loaded.out;
+  }
+  auto bad = RunCommand(base + " --save-snapshot '" + (dir / "x.sna").string() + "' --snapshot-version 4");
+  EXPECT_EQ(bad.status, 2) << bad.out;
+  auto alone = RunCommand(base + " --snapshot-version 1");
+  EXPECT_EQ(alone.status, 2) << alone.out;
+}
+
 const std::string kLoopSnapshot = "/testdata/sna/loop4000_v2.sna";
 
 // A third-party version 2 file with a 128 KB dump: a 6128 stopped in a loop
