@@ -66,6 +66,7 @@ struct CliOptions {
   std::vector<std::string> romUpper;  // SLOT=NAME
   std::string snapshot;      // loaded before the run
   std::string saveSnapshot;  // written after it
+  int snapshotVersion = kSnapshotDefaultVersion;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -211,7 +212,11 @@ int main(int argc, char** argv) {
   app.add_option("--rom-upper", opt.romUpper, "Upper ROM slot: SLOT=NAME, 0..15; EMPTY empties it (repeatable)")
       ->take_all();
   app.add_option("--snapshot", opt.snapshot, "Load an SNA snapshot before running");
-  app.add_option("--save-snapshot", opt.saveSnapshot, "Save an SNA snapshot after the run");
+  auto* saveSnapshot = app.add_option("--save-snapshot", opt.saveSnapshot, "Save an SNA snapshot after the run");
+  app.add_option("--snapshot-version", opt.snapshotVersion,
+                 "SNA version of --save-snapshot: 3 (default, all RAM), 2, or 1 (64 KB, for older tools)")
+      ->check(CLI::IsMember({1, 2, 3}))
+      ->needs(saveSnapshot);
   // GNU style: --help and --version on stdout with status 0; a bad
   // argument is one line on stderr that points to --help.
   app.set_version_flag("--version", "pellucidore-cli (Pellucidore) " PELLUCIDORE_VERSION,
@@ -294,7 +299,9 @@ int main(int argc, char** argv) {
   auto machine = CreateMachine(config);
   // Before the drives: a refused snapshot ends the run with no disk touched.
   if (!opt.snapshot.empty()) {
-    if (const SnapshotResult loaded = LoadSnapshot(*machine, opt.snapshot); !loaded.Ok) Fail(loaded.Error);
+    const SnapshotResult loaded = LoadSnapshot(*machine, opt.snapshot);
+    if (!loaded.Ok) Fail(loaded.Error);
+    if (!loaded.Warning.empty()) std::cerr << "pellucidore-cli: " << loaded.Warning << "\n";
   }
   {
     DriveImage* drives = machine->Fdc.Drives;
@@ -397,7 +404,8 @@ int main(int argc, char** argv) {
   CloseDrives(*machine);
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
   if (!opt.saveSnapshot.empty()) {
-    if (const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot); !saved.Ok) Fail(saved.Error);
+    const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot, opt.snapshotVersion);
+    if (!saved.Ok) Fail(saved.Error);
   }
   if (!opt.aviFile.empty() && !avi.Stop(*machine)) Fail("cannot write " + opt.aviFile + ": " + avi.Error());
 

@@ -44,7 +44,8 @@ const char* const TMainCPCForm::kHotKeyText =
     "F11\t\t\tFullscreen\rF12\t\t\tExit\rNumLock\t\tToggle between FKeys-Joystick\r"
     "Alt+Resizing\t\tForce 4:3 ratio while resizing\rAlt+MouseWheel\t\tZoom in/Out\r"
     "Alt+Numpad +/-\t\tZoom in/Out\rAlt+Arrow keys\t\tMove the zoomed image\r"
-    "Alt+Left Mouse Key\tEmulate Middle Mouse Key";
+    "Alt+Left Mouse Key\tEmulate Middle Mouse Key\r"
+    "Shift+F5..F8\t\tQuick Save Snapshot Slot 1..4\rCtrl+F5..F8\t\tQuick Load Snapshot Slot 1..4";
 
 namespace {
 
@@ -359,6 +360,7 @@ void TMainCPCForm::BuildMenus() {
     drives_->AddMenus(file);
     file->addAction("Load SnapShot", this, [this] { LoadSnapshotClicked(*this); });
     file->addAction("Save Snapshot", this, [this] { SaveSnapshotClicked(*this); });
+    AddQuickSnapshotMenu(*this, file);
   };
 
   QMenu* file = menuBar()->addMenu("File");
@@ -872,6 +874,7 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
         return false;
       }
       if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
+      if (QuickSnapshotKey(*this, *ke)) return true;
       return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
     }
     case QEvent::KeyRelease: {

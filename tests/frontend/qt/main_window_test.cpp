@@ -97,7 +97,7 @@ TEST_F(MainWindow, CaptionsAndHints) {
     items[a->text().toStdString()] = ActionTexts(a->menu()->actions());
   }
   EXPECT_EQ(top, (std::vector<std::string>{"File", "Options", "Profiles", "Tools", "Help"}));
-  EXPECT_EQ(items["File"], (std::vector<std::string>{"Floppy A:", "Floppy B:", "Load SnapShot", "Save Snapshot", "Exit"}));
+  EXPECT_EQ(items["File"], (std::vector<std::string>{"Floppy A:", "Floppy B:", "Load SnapShot", "Save Snapshot", "Quick Snapshots", "Exit"}));
   EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)"}));
   EXPECT_EQ(items["Profiles"],
             (std::vector<std::string>{"Create New Profile", "Load Profile", "Current: Default.pfl"}));
