@@ -120,7 +120,9 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
              {"Model", "Display", "CPU", "RAM", "ROM0-7", "ROM8-15", "Sound", "Peripherals", "Symbiface II"}, buttons);
 
   OpenHddDialog = [](QWidget* parent, const QString& dir) {
-    return QFileDialog::getOpenFileName(parent, "Load a HDD image", dir, "HDD Files (*.hdd)");
+    // Create New Disks names hard disk images ".img" by default: both kinds.
+    return QFileDialog::getOpenFileName(parent, "Load a HDD image", dir,
+                                        "HDD Files (*.hdd *.HDD *.img *.IMG);;All files (*)");
   };
 
   // Model
