@@ -910,6 +910,9 @@ void TMainCPCForm::LoadProfileClicked() {
   const QString chosen = QFileDialog::getOpenFileName(this, "Load Profile", QString::fromStdString(settings_.PFLDIR),
                                                       "PFL files (*.pfl)");
   if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
+    // The profile being left records the disks really in the drives, not
+    // the ones read at start-up.
+    drives_->StoreInSettings();
     if (settings_.ProfileCommitted) SaveProfile(settings_);
     SaveProfileState(settings_);
     CloseDevices();
