@@ -231,6 +231,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   debugForm_->SetPaused(!emulationRunning_);
   connect(debugForm_, &TDebugForm::Closed, this, [this] { ToolButton7->setChecked(false); });
 
+  // Once a session: a profile change keeps the map and the mapper's edits.
+  if (const std::string problem = LoadSessionKeyMap(keyMap_, startDir_ / kKeyMapFileName); !problem.empty()) {
+    std::fprintf(stderr, "pellucidore: %s\n", problem.c_str());
+    statusBar()->showMessage(QString::fromStdString(problem), 30000);
+  }
   OpenDevices();
   ResetMachine(*machine_);
   drives_->Reinsert();
@@ -448,13 +453,6 @@ void TMainCPCForm::UpdateLamps() {
 }
 
 void TMainCPCForm::OpenDevices() {
-  keyMap_ = DefaultKeyMap();
-  const fs::path keyMapFile = startDir_ / "Keymap.map";
-  std::error_code ec;
-  if (fs::exists(keyMapFile, ec)) {
-    KeyMap loaded;
-    if (LoadKeyMap(loaded, keyMapFile).Ok) keyMap_ = loaded;
-  }
   SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
                       static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
   if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
