@@ -597,6 +597,10 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
         new QCheckBox("Each Hardware Profile remembers\nWindow size, position and the last\nDSK image used.");
     IndividualSet->setToolTip("By default Window size and position is globaly the same");
     for (QCheckBox* c : {Toolbar, FddSound, IndividualSet}) page->addWidget(c);
+    // Every other setting applies at once; where the disks and the window
+    // come from is decided when a profile is read.
+    IndividualSetNote = new QLabel("(takes effect at the next start\nor profile load)");
+    page->addWidget(IndividualSetNote);
     page->addStretch(1);
   }
 
@@ -690,7 +694,9 @@ void RunCpcConfiguration(TMainCPCForm& window, TCPCConfigMenu& dialog) {
 void RunMiscConfiguration(TMainCPCForm& window, TMiscConfigMenu& dialog) {
   window.PauseRuleBegin();
   if (dialog.ShowMiscConfiguration(window.settings())) {
+    const Settings before = window.settings();
     dialog.ApplyMiscConfiguration(window.settings());
+    window.ApplyMiscConfiguration(before);
     Warn(&window, SaveSettings(window.settings()));
   }
   window.PauseRuleEnd();

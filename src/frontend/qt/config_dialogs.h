@@ -163,6 +163,7 @@ class TMiscConfigMenu : public QDialog {
   QCheckBox* Toolbar = nullptr;
   QCheckBox* FddSound = nullptr;
   QCheckBox* IndividualSet = nullptr;
+  QLabel* IndividualSetNote = nullptr;  // the one setting that waits
   // Buttons
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;

@@ -509,6 +509,26 @@ void TMainCPCForm::ApplyConfiguration() {
   UpdateLamps();  // panel 0 widens for the hard disk lamp
 }
 
+void TMainCPCForm::ApplyMiscConfiguration(const Settings& before) {
+  // ROMs from the new folder, in place, as the CPC Configuration does.
+  if (settings_.ROMDIR != before.ROMDIR) ApplyProfile(*machine_, settings_);
+  // A document being printed ends where it began; the next one goes here.
+  machine_->Printer.PrintDir = settings_.PRINTDIR;
+  if (settings_.FDDSOUNDENABLE) {
+    if (!driveSounds_.Open())
+      statusBar()->showMessage(QString::fromStdString("Drive noises off: " + driveSounds_.Error()), 5000);
+  } else {
+    driveSounds_.Close();
+  }
+  showToolbarAction->setChecked(settings_.TOOLBAR);
+  if (fullScreen_) {
+    menuBar()->setVisible(settings_.TOOLBAR);
+    toolBar_->setVisible(settings_.TOOLBAR);
+    statusBar()->setVisible(settings_.TOOLBAR);
+  }
+  ApplyLayout();
+}
+
 void TMainCPCForm::ShowAutoType() {
   autoTypeBox_->show();
   autoTypeBox_->raise();
