@@ -70,11 +70,17 @@ TAutoTypeBox::TAutoTypeBox(AutoTypeState& state, QTimer& timer, std::filesystem:
 }
 
 void TAutoTypeBox::StartClicked() {
-  if (StartAutoType(state_, AutoTypeTextFromLines(AutoTypeBytes(Memo1->toPlainText())))) timer_.start();
+  if (Keyboard) AutoTypeDropShiftAhead(state_, *Keyboard);
+  if (StartAutoType(state_, AutoTypeTextFromLines(AutoTypeBytes(Memo1->toPlainText())))) {
+    // A first capital gets its SHIFT a tick ahead too.
+    if (Keyboard) AutoTypeShiftAhead(state_, *Keyboard);
+    timer_.start();
+  }
 }
 
 void TAutoTypeBox::StopClicked() {
   timer_.stop();
+  if (Keyboard) AutoTypeReleaseKeys(state_, *Keyboard);
   StopAutoType(state_);
 }
 

@@ -213,6 +213,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   keyMapper_ = new TKeyBoardMapper(keyMap_, startDir_ / kKeyMapFileName, this);
   autoTypeBox_ = new TAutoTypeBox(autoType_, autoTypeTimer_, startDir_, this);
   autoTypeBox_->move(settings_.FORM7XPOS, settings_.FORM7YPOS);
+  autoTypeBox_->Keyboard = &machine_->Keyboard;
   BuildMenus();
   capture_ = std::make_unique<CaptureController>(this, *machine_, settings_,
                                                  CaptureButtons{ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7});
@@ -704,6 +705,10 @@ void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
 
 void TMainCPCForm::AutoTypeTick() {
   if (!AutoTypeStep(autoType_, machine_->Keyboard)) autoTypeTimer_.stop();
+  // SHIFT goes down a tick before its key, as the runner does: pressed at
+  // the same instant inside the firmware's keyboard scan, the key can be
+  // read alone.
+  else AutoTypeShiftAhead(autoType_, machine_->Keyboard);
 }
 
 void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
