@@ -1,5 +1,7 @@
 #include "core/memory.h"
 
+#include "core/rom_header.h"
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -109,7 +111,9 @@ bool LoadRomImage(const std::filesystem::path& file, uint8_t (&slot)[kBlockSize]
   in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
   if (in.bad()) return false;
   size_t size = static_cast<size_t>(in.gcount());
-  size_t start = (size >= 128 && data[0] == 0) ? 128 : 0;
+  std::error_code ec;
+  const uint64_t fileSize = std::filesystem::file_size(file, ec);
+  size_t start = size >= kAmsdosHeaderSize && HasAmsdosHeader(data.data(), ec ? size : fileSize) ? kAmsdosHeaderSize : 0;
   size_t length = std::min<size_t>(size - start, kBlockSize);
   std::memset(slot, 0, kBlockSize);
   std::memcpy(slot, data.data() + start, length);

@@ -63,9 +63,10 @@ void RamConfigWrite(MemoryMap& m, uint16_t port, uint8_t value);
 // error: the lower ROM keeps its image, an upper slot becomes "EMPTY".
 void LoadRoms(MemoryMap& m, const std::filesystem::path& romDir);
 
-// Reads one ROM file into a 16 KB slot, dropping a 128-byte header whose
-// first byte is 0. Bytes past 16 KB are ignored; a short image leaves the rest
-// of the slot zero. Returns false when the file cannot be read.
+// Reads one ROM file into a 16 KB slot, dropping an AMSDOS header
+// (rom_header.h); any other file is the image from its first byte. Bytes
+// past 16 KB are ignored; a short image leaves the rest of the slot zero.
+// Returns false when the file cannot be read.
 bool LoadRomImage(const std::filesystem::path& file, uint8_t (&slot)[kBlockSize]);
 
 inline uint8_t ReadByte(const MemoryMap& m, uint16_t address) {

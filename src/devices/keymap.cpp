@@ -106,6 +106,15 @@ KeyMapResult LoadKeyMap(KeyMap& map, const std::filesystem::path& file) {
   return {true, {}};
 }
 
+std::string LoadSessionKeyMap(KeyMap& map, const std::filesystem::path& file) {
+  map = DefaultKeyMap();
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec) && !ec) return {};
+  const KeyMapResult r = LoadKeyMap(map, file);
+  if (r.Ok) return {};
+  return "Key map not used: " + r.Error + ". The built-in map is used for this session; the file is left as it is.";
+}
+
 KeyMapResult SaveKeyMap(const KeyMap& map, const std::filesystem::path& file) {
   unsigned char bytes[kKeyMapFileSize];
   for (int i = 0; i < kKeyMapEntries; ++i) {

@@ -93,13 +93,32 @@ bool AutoTypeStep(AutoTypeState& s, KeyboardState& k) {
   s.AutoTypeLine = key.Line;
   s.AutoTypeBit = key.Bit;
   s.AutoTypeShift = key.Shift;
+  if (s.ShiftPressedAhead && !key.Shift) MatrixRelease(k, kShiftLine, kShiftBit);
+  s.ShiftPressedAhead = false;  // from here SHIFT goes with the key
   if (key.Shift) MatrixPress(k, kShiftLine, kShiftBit);
   MatrixPress(k, key.Line, key.Bit);
   return true;
 }
 
-void AutoTypeShiftAhead(const AutoTypeState& s, KeyboardState& k) {
+void AutoTypeShiftAhead(AutoTypeState& s, KeyboardState& k) {
   if (s.AutoTypeKeyDown || s.AutoTypePosition >= s.AutoTypeText.size()) return;
-  if (AutoTypeKeyFor(static_cast<uint8_t>(s.AutoTypeText[s.AutoTypePosition])).Shift)
+  if (AutoTypeKeyFor(static_cast<uint8_t>(s.AutoTypeText[s.AutoTypePosition])).Shift) {
     MatrixPress(k, kShiftLine, kShiftBit);
+    s.ShiftPressedAhead = true;
+  }
+}
+
+void AutoTypeDropShiftAhead(AutoTypeState& s, KeyboardState& k) {
+  if (!s.ShiftPressedAhead) return;
+  MatrixRelease(k, kShiftLine, kShiftBit);
+  s.ShiftPressedAhead = false;
+}
+
+void AutoTypeReleaseKeys(AutoTypeState& s, KeyboardState& k) {
+  if (s.AutoTypeKeyDown) {
+    MatrixRelease(k, s.AutoTypeLine, s.AutoTypeBit);
+    if (s.AutoTypeShift) MatrixRelease(k, kShiftLine, kShiftBit);
+    s.AutoTypeKeyDown = false;
+  }
+  AutoTypeDropShiftAhead(s, k);
 }

@@ -63,8 +63,9 @@ std::string NormaliseProfileName(const std::string& value, const std::string& fa
   return "/" + name;
 }
 
-// Decimal with an optional sign; "$" or "0x" hexadecimal as Delphi reads it.
-// Anything else, or a value outside 32 bits, is not a number.
+// Decimal with an optional sign, or hexadecimal after "$" or "0x": settings
+// files written by hand or by older tools carry both. Anything else, or a
+// value outside 32 bits, is not a number and reads as the key's default.
 bool ParseInt(const char* text, int32_t& out) {
   std::string v(text);
   size_t i = 0;
@@ -305,8 +306,8 @@ void ReadProfile(const IniFile& ini, Settings& s, bool individual, SettingsResul
   s.RAM = ini.Int("CPC", "RAM", d.RAM);
   s.WRPROTECTION0 = ini.Bool("CPC", "WRPROTECTION0", d.WRPROTECTION0);
   s.WRPROTECTION1 = ini.Bool("CPC", "WRPROTECTION1", d.WRPROTECTION1);
-  // Negative even brands pass the original test but name no brand; they are
-  // corrected along with the odd ones.
+  // A brand is an even code 0..14; a negative even code names none, so it is
+  // corrected along with the odd ones and those above 14.
   if (!ValidVendor(s.VENDOR)) s.VENDOR = 14;
   if (s.RAM < -1 || s.RAM > 7) s.RAM = 1;
   s.RAM4MB = ini.Bool("CPC", "RAM4MB", d.RAM4MB);

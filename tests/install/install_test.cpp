@@ -185,10 +185,14 @@ TEST(DebianPackage, BuildsExtractsAndDeclaresItsLibraries) {
   ASSERT_FALSE(deb.empty()) << made.out;
   EXPECT_EQ(deb.filename().string().rfind("pellucidore_1.1_", 0), 0u) << deb;
 
-  const CommandResult control = RunCommand("dpkg-deb -f " + Quote(deb) + " Package Version Section Depends");
+  const CommandResult control =
+      RunCommand("dpkg-deb -f " + Quote(deb) + " Package Version Section Maintainer Depends");
   ASSERT_EQ(control.status, 0) << control.out;
   EXPECT_NE(control.out.find("Package: pellucidore\n"), std::string::npos) << control.out;
   EXPECT_NE(control.out.find("Version: 1.1\n"), std::string::npos) << control.out;
+  // The maintainer is the project itself, never a placeholder address.
+  EXPECT_NE(control.out.find("Maintainer: Pellucidore developers\n"), std::string::npos) << control.out;
+  EXPECT_EQ(control.out.find("example."), std::string::npos) << control.out;
   // The libraries the programs link, as Debian packages; Qt's platform
   // plugins are loaded at run time and must be named by hand.
   std::vector<std::string> wanted = {"libc6", "libstdc++6", "libpng16-16", "zlib1g"};

@@ -121,7 +121,9 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
              {"Model", "Display", "CPU", "RAM", "ROM0-7", "ROM8-15", "Sound", "Peripherals", "Symbiface II"}, buttons);
 
   OpenHddDialog = [](QWidget* parent, const QString& dir) {
-    return QFileDialog::getOpenFileName(parent, "Load a HDD image", dir, "HDD Files (*.hdd)");
+    // Create New Disks names hard disk images ".img" by default: both kinds.
+    return QFileDialog::getOpenFileName(parent, "Load a HDD image", dir,
+                                        "HDD Files (*.hdd *.HDD *.img *.IMG);;All files (*)");
   };
 
   // Model
@@ -596,6 +598,10 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
         new QCheckBox("Each Hardware Profile remembers\nWindow size, position and the last\nDSK image used.");
     IndividualSet->setToolTip("By default Window size and position is globaly the same");
     for (QCheckBox* c : {Toolbar, FddSound, IndividualSet}) page->addWidget(c);
+    // Every other setting applies at once; where the disks and the window
+    // come from is decided when a profile is read.
+    IndividualSetNote = new QLabel("(takes effect at the next start\nor profile load)");
+    page->addWidget(IndividualSetNote);
     DefaultPrinterLabel = new QLabel;
     page->addWidget(DefaultPrinterLabel);
     auto* idle = new QWidget;
@@ -708,8 +714,9 @@ void RunCpcConfiguration(TMainCPCForm& window, TCPCConfigMenu& dialog) {
 void RunMiscConfiguration(TMainCPCForm& window, TMiscConfigMenu& dialog) {
   window.PauseRuleBegin();
   if (dialog.ShowMiscConfiguration(window.settings())) {
+    const Settings before = window.settings();
     dialog.ApplyMiscConfiguration(window.settings());
-    window.machine().Printer.IdleLimitPeriods = static_cast<uint32_t>(window.settings().PRINTERIDLE) * 50;
+    window.ApplyMiscConfiguration(before);
     Warn(&window, SaveSettings(window.settings()));
   }
   window.PauseRuleEnd();

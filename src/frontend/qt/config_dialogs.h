@@ -163,6 +163,7 @@ class TMiscConfigMenu : public QDialog {
   QCheckBox* Toolbar = nullptr;
   QCheckBox* FddSound = nullptr;
   QCheckBox* IndividualSet = nullptr;
+  QLabel* IndividualSetNote = nullptr;  // the one setting that waits
   QLabel* DefaultPrinterLabel = nullptr;  // CUPS's default destination, for "Use the Default Printer"
   QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
   // Buttons

@@ -134,7 +134,11 @@ void DriveMenus::Reinsert() {
   const std::string* paths[2] = {&s_.FDD0, &s_.FDD1};
   const std::string* members[2] = {&s_.COMPRFDD0, &s_.COMPRFDD1};
   for (int drive = 0; drive < 2; ++drive) {
-    if (paths[drive]->empty()) continue;
+    // A drive keeps what the user put in it unless the settings name
+    // another disk: an empty name or the disk already inserted changes nothing.
+    const DriveImage& d = m_.Fdc.Drives[drive];
+    if (paths[drive]->empty() || (d.Loaded && d.DiskPath == *paths[drive] && d.ZipMember == *members[drive]))
+      continue;
     Insert(drive, QString::fromStdString(*paths[drive]), QString::fromStdString(*members[drive]));
   }
   Refresh();

@@ -34,7 +34,8 @@ class TKeyBoardMapper : public QDialog {
   TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, QWidget* parent = nullptr);
   ~TKeyBoardMapper() override;
 
-  // A click on the button of kCpcKeyLayout[index] (SpeedButton1Click).
+  // A click on the button of kCpcKeyLayout[index]: selects that CPC key and
+  // shows which PC key maps to it.
   void SelectCpcKey(int index);
   // What the armed hook does with a key-down message of a PC key code.
   void KeyMessage(int code);

@@ -215,6 +215,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   keyMapper_ = new TKeyBoardMapper(keyMap_, startDir_ / kKeyMapFileName, this);
   autoTypeBox_ = new TAutoTypeBox(autoType_, autoTypeTimer_, startDir_, this);
   autoTypeBox_->move(settings_.FORM7XPOS, settings_.FORM7YPOS);
+  autoTypeBox_->Keyboard = &machine_->Keyboard;
   BuildMenus();
   capture_ = std::make_unique<CaptureController>(this, *machine_, settings_,
                                                  CaptureButtons{ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7});
@@ -233,6 +234,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   debugForm_->SetPaused(!emulationRunning_);
   connect(debugForm_, &TDebugForm::Closed, this, [this] { ToolButton7->setChecked(false); });
 
+  // Once a session: a profile change keeps the map and the mapper's edits.
+  if (const std::string problem = LoadSessionKeyMap(keyMap_, startDir_ / kKeyMapFileName); !problem.empty()) {
+    std::fprintf(stderr, "pellucidore: %s\n", problem.c_str());
+    statusBar()->showMessage(QString::fromStdString(problem), 30000);
+  }
   OpenDevices();
   ResetMachine(*machine_);
   drives_->Reinsert();
@@ -451,13 +457,6 @@ void TMainCPCForm::UpdateLamps() {
 }
 
 void TMainCPCForm::OpenDevices() {
-  keyMap_ = DefaultKeyMap();
-  const fs::path keyMapFile = startDir_ / "Keymap.map";
-  std::error_code ec;
-  if (fs::exists(keyMapFile, ec)) {
-    KeyMap loaded;
-    if (LoadKeyMap(loaded, keyMapFile).Ok) keyMap_ = loaded;
-  }
   SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
                       static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
   if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
@@ -523,6 +522,27 @@ void TMainCPCForm::ApplyConfiguration() {
   if (!failed.empty()) statusBar()->showMessage(QString::fromStdString(failed), 5000);
   ApplyDisplaySettings();
   UpdateLamps();  // panel 0 widens for the hard disk lamp
+}
+
+void TMainCPCForm::ApplyMiscConfiguration(const Settings& before) {
+  // ROMs from the new folder, in place, as the CPC Configuration does.
+  if (settings_.ROMDIR != before.ROMDIR) ApplyProfile(*machine_, settings_);
+  // A document being printed ends where it began; the next one goes here.
+  machine_->Printer.PrintDir = settings_.PRINTDIR;
+  machine_->Printer.IdleLimitPeriods = static_cast<uint32_t>(settings_.PRINTERIDLE) * 50;
+  if (settings_.FDDSOUNDENABLE) {
+    if (!driveSounds_.Open())
+      statusBar()->showMessage(QString::fromStdString("Drive noises off: " + driveSounds_.Error()), 5000);
+  } else {
+    driveSounds_.Close();
+  }
+  showToolbarAction->setChecked(settings_.TOOLBAR);
+  if (fullScreen_) {
+    menuBar()->setVisible(settings_.TOOLBAR);
+    toolBar_->setVisible(settings_.TOOLBAR);
+    statusBar()->setVisible(settings_.TOOLBAR);
+  }
+  ApplyLayout();
 }
 
 void TMainCPCForm::ShowAutoType() {
@@ -700,6 +720,10 @@ void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
 
 void TMainCPCForm::AutoTypeTick() {
   if (!AutoTypeStep(autoType_, machine_->Keyboard)) autoTypeTimer_.stop();
+  // SHIFT goes down a tick before its key, as the runner does: pressed at
+  // the same instant inside the firmware's keyboard scan, the key can be
+  // read alone.
+  else AutoTypeShiftAhead(autoType_, machine_->Keyboard);
 }
 
 void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
@@ -925,6 +949,9 @@ void TMainCPCForm::LoadProfileClicked() {
   const QString chosen = QFileDialog::getOpenFileName(this, "Load Profile", QString::fromStdString(settings_.PFLDIR),
                                                       "PFL files (*.pfl)");
   if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
+    // The profile being left records the disks really in the drives, not
+    // the ones read at start-up.
+    drives_->StoreInSettings();
     if (settings_.ProfileCommitted) SaveProfile(settings_);
     SaveProfileState(settings_);
     CloseDevices();

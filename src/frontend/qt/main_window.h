@@ -70,6 +70,10 @@ class TMainCPCForm : public QMainWindow {
   // After the CPC Configuration dialog wrote the settings: the running
   // machine takes them without a reset. Call with the emulation suspended.
   void ApplyConfiguration();
+  // After the Misc Configuration dialog wrote the settings (before: as they
+  // were): what the window and the machine hold of them follows at once.
+  void ApplyMiscConfiguration(const Settings& before);
+  const DriveSounds& driveSounds() const { return driveSounds_; }
   KeyMap& keyMap() { return keyMap_; }
   AutoTypeState& autoType() { return autoType_; }
   QTimer& autoTypeTimer() { return autoTypeTimer_; }

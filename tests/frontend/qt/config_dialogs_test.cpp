@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -216,6 +217,27 @@ TEST_F(CpcConfigTest, HardDiskPaths) {
   d.LoadFromSettings(before);
   EXPECT_EQ(d.Hdd0Path, "/data/disks/master.hdd");
   EXPECT_EQ(d.Hdd1Path, "");
+}
+
+// The images Create New Disks writes (".img" by default) are listed.
+TEST_F(CpcConfigTest, HardDiskChooserListsImgAndHdd) {
+  const fs::path disks = romDir / "disks";
+  fs::create_directories(disks);
+  for (const char* name : {"made.img", "old.hdd", "notes.txt"}) std::ofstream(disks / name) << "x";
+  s.DISKDIR = disks.string() + "/";
+  d.LoadFromSettings(s);
+  QStringList filters;
+  WhenModal<QFileDialog>([&](QFileDialog* f) {
+    filters = f->nameFilters();
+    f->findChild<QLineEdit*>("fileNameEdit")->setText("made.img");
+    static_cast<QDialog*>(f)->accept();
+  });
+  d.Hdd0Button->click();
+  ASSERT_FALSE(filters.isEmpty());
+  EXPECT_TRUE(filters[0].contains("*.img") && filters[0].contains("*.hdd")) << filters[0].toStdString();
+  EXPECT_TRUE(filters.contains("All files (*)"));
+  EXPECT_EQ(d.Hdd0Field->text(), "made.img");
+  EXPECT_EQ(d.Hdd0Path, (disks / "made.img").string());
 }
 
 // Every control shows its value and gives it back: a profile full of
