@@ -165,6 +165,8 @@ class TMiscConfigMenu : public QDialog {
   QCheckBox* IndividualSet = nullptr;
   QLabel* DefaultPrinterLabel = nullptr;  // CUPS's default destination, for "Use the Default Printer"
   QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
+  QCheckBox* Rewind = nullptr;            // REWIND
+  QSpinBox* RewindMemory = nullptr;       // REWINDMEMORY
   // Buttons
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;
