@@ -28,6 +28,8 @@ bool RewindControl::Key(const QKeyEvent& event) {
     // Shift goes on to the CPC keyboard, which saw it pressed.
     return event.key() == Qt::Key_F4;
   }
+  // Pausing now would leave the suspension the key took unbalanced.
+  if (held_ && event.key() == Qt::Key_F10) return true;
   if (event.key() != Qt::Key_F4) return false;
   const Qt::KeyboardModifiers mods = event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
   if (mods != Qt::ShiftModifier) return false;

@@ -122,6 +122,8 @@ TEST_F(RewindKey, HoldingStepsOnAndReleasingRunsOn) {
   ProcessEventsUntil([] { return false; }, 300);
   EXPECT_EQ(EncodeSnapshot(form_->machine()), held) << "the machine ran while the key was held";
   EXPECT_TRUE(form_->statusBar()->currentMessage().contains("nothing older kept"));
+  Send(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);  // no pause while rewinding
+  EXPECT_TRUE(form_->EmulationRunning());
 
   Send(QEvent::KeyRelease, Qt::Key_F4, Qt::ShiftModifier);
   EXPECT_FALSE(form_->rewind().Held());
