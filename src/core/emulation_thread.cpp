@@ -19,6 +19,7 @@ void RunPeriod(Machine& m, PeriodHooks& hooks) {
   hooks.SubmitSound(m);
   hooks.SubmitDigiblaster(m);
   PrinterPeriodTick(m);
+  hooks.Rewind(m);
 }
 
 EmulationThread::EmulationThread(Machine& m, PeriodHooks& hooks) : machine_(m), hooks_(hooks) {}

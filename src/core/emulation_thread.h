@@ -26,6 +26,7 @@ class PeriodHooks {
   virtual void SerialPoll(Machine&);
   virtual void SubmitSound(Machine&) {}
   virtual void SubmitDigiblaster(Machine&);  // DigiblasterSubmit
+  virtual void Rewind(Machine&) {}           // last: keeps the state the period ended with
 };
 
 // One period's work without the sleep: EmulateTick then the hooks.

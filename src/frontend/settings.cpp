@@ -436,6 +436,8 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.OVERLAYCOLOR = ini.Int("MISC", "OVERLAYCOLOR", d.OVERLAYCOLOR);
   s.FDDSOUNDENABLE = ini.Bool("MISC", "FDDSOUNDENABLE", d.FDDSOUNDENABLE);
   s.PRINTERIDLE = std::clamp(ini.Int("MISC", "PRINTERIDLE", d.PRINTERIDLE), 1, 3600);
+  s.REWIND = ini.Bool("MISC", "REWIND", d.REWIND);
+  s.REWINDMEMORY = std::clamp(ini.Int("MISC", "REWINDMEMORY", d.REWINDMEMORY), kRewindMemoryMin, kRewindMemoryMax);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -467,6 +469,8 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "VIDEODIALOG", s.VIDEODIALOG);
     ini.Set("MISC", "FDDSOUNDENABLE", s.FDDSOUNDENABLE);
     ini.Set("MISC", "PRINTERIDLE", s.PRINTERIDLE);
+    ini.Set("MISC", "REWIND", s.REWIND);
+    ini.Set("MISC", "REWINDMEMORY", s.REWINDMEMORY);
   });
 }
 

@@ -25,6 +25,7 @@
 
 constexpr int kProfileUpperRoms = 16;  // ROM000..ROM015; slots 16..31 stay "EMPTY"
 constexpr int kFormKeys = 8;           // the FORMS keys
+constexpr int kRewindMemoryMin = 8, kRewindMemoryMax = 1024;  // REWINDMEMORY, MB
 
 inline std::array<std::string, kProfileUpperRoms> DefaultProfileRoms() {
   std::array<std::string, kProfileUpperRoms> roms;
@@ -57,6 +58,8 @@ struct Settings {
   std::string LASTPROFILE = "/Default.pfl";  // file name with one leading "/"
   bool OVERLAY = false;
   int32_t OVERLAYCOLOR = 0;
+  bool REWIND = true;
+  int32_t REWINDMEMORY = 64;  // MB for the rewind states, kRewindMemoryMin..kRewindMemoryMax
   // [FORMS], live window geometry.
   int32_t FORM1XPOS = 100, FORM1YPOS = 100, FORM1W = 392, FORM1H = 384;
   int32_t FORM3XPOS = 400, FORM3YPOS = 100;

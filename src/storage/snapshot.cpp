@@ -331,7 +331,7 @@ bool DecompressMemoryChunk(std::span<const uint8_t> data, uint8_t* bank) {
   return out == kBankSize;
 }
 
-std::vector<uint8_t> EncodeSnapshot(const Machine& m, int version) {
+std::vector<uint8_t> EncodeSnapshot(const Machine& m, int version, bool packMemory) {
   if (version != 1 && version != 2) version = 3;
   const MemoryMap& mem = m.Memory;
   const size_t banks = version == 1 ? 1 : MachineBanks(mem);
@@ -435,10 +435,10 @@ std::vector<uint8_t> EncodeSnapshot(const Machine& m, int version) {
     if (chunks) {
       for (size_t b = 0; b < banks; ++b) {
         const std::span<const uint8_t> raw(BankData(mem, b), kBankSize);
-        const std::vector<uint8_t> packed = CompressMemoryChunk(raw);
+        const std::vector<uint8_t> packed = packMemory ? CompressMemoryChunk(raw) : std::vector<uint8_t>();
         const char name[5] = {'M', 'E', 'M', static_cast<char>('0' + b), 0};
         // A compressed chunk of exactly 64 KB would read as a stored one.
-        addChunk(name, packed.size() < kBankSize ? std::span<const uint8_t>(packed) : raw);
+        addChunk(name, packMemory && packed.size() < kBankSize ? std::span<const uint8_t>(packed) : raw);
       }
     }
     uint8_t own[kOwnChunkSize] = {};

@@ -46,8 +46,11 @@ struct SnapshotResult {
 
 // The file image of the machine in the given version (1, 2 or 3; other
 // values are taken as 3). Version 1 holds the base 64 KB only; 2 and 3 the
-// configured RAM.
-std::vector<uint8_t> EncodeSnapshot(const Machine& m, int version = kSnapshotDefaultVersion);
+// configured RAM. packMemory false stores version 3's memory chunks
+// uncompressed: larger, but quicker to make and at fixed offsets, so two
+// images of one machine differ only where the machine changed (rewind).
+std::vector<uint8_t> EncodeSnapshot(const Machine& m, int version = kSnapshotDefaultVersion,
+                                    bool packMemory = true);
 
 // Puts an image of any version into the machine, or refuses it and changes
 // nothing. name: the file, for the messages.

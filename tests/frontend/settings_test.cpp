@@ -104,7 +104,7 @@ const char* const kSettingsKeys[] = {
     "STILLS/JPGQUALITY",    "STILLS/NAMEBYDSK",   "STILLS/SAVESTILLDIALOG", "STILLS/SAVEHALFSIZE",
     "STILLS/MAXSTILLS",     "STILLS/EVERYFRAME",  "MISC/TOOLBAR",        "MISC/INDIVIDUALSET",
     "MISC/VIDEODIALOG",     "MISC/FDDSOUNDENABLE", "MISC/LASTPROFILE",   "MISC/OVERLAY",
-    "MISC/PRINTERIDLE",
+    "MISC/PRINTERIDLE",     "MISC/REWIND",        "MISC/REWINDMEMORY",
     "MISC/OVERLAYCOLOR",    "FORMS/FORM1XPOS",    "FORMS/FORM1YPOS",     "FORMS/FORM1W",
     "FORMS/FORM1H",         "FORMS/FORM3XPOS",    "FORMS/FORM3YPOS",     "FORMS/FORM7XPOS",
     "FORMS/FORM7YPOS"};
@@ -155,6 +155,8 @@ TEST(Settings, FirstStartCreatesBothFilesWithEveryKeyAndA6128) {
   EXPECT_EQ(ini.values.at("MISC/TOOLBAR"), "1");
   EXPECT_EQ(ini.values.at("FORMS/FORM1W"), "392");
   EXPECT_EQ(ini.values.at("STILLS/JPGQUALITY"), "80");
+  EXPECT_EQ(ini.values.at("MISC/REWIND"), "1");
+  EXPECT_EQ(ini.values.at("MISC/REWINDMEMORY"), "64");
 
   const IniView pfl = ParseIni(ReadText(dir.path() / "PROFILES" / "Default.pfl"));
   for (const std::string& key : ProfileKeys()) EXPECT_EQ(pfl.values.count(key), 1u) << key;
@@ -355,6 +357,22 @@ TEST(Settings, DrivesAndWindowsOfAProfileCountOnlyWithIndividualSet) {
   EXPECT_EQ(individual.FDD0, "/disks/game.dsk");
   EXPECT_EQ(individual.FORM1XPOS, 7);
   EXPECT_EQ(individual.FORM1YPOS, 100);
+}
+
+TEST(Settings, RewindMemoryIsKeptToItsRange) {
+  struct Case {
+    const char* written;
+    int32_t read;
+  } cases[] = {{"32", 32}, {"0", kRewindMemoryMin}, {"99999", kRewindMemoryMax}, {"lots", 64}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.MakeDefaultFolders();
+    WriteText(dir.path() / "Pellux.ini", std::string("[MISC]\nREWIND=0\nREWINDMEMORY=") + c.written + "\n");
+    Settings s = DefaultSettings(dir.path());
+    ASSERT_TRUE(LoadSettings(s).Ok);
+    EXPECT_EQ(s.REWINDMEMORY, c.read) << c.written;
+    EXPECT_FALSE(s.REWIND);
+  }
 }
 
 TEST(Settings, MissingLastProfileIsCreatedWithDefaults) {

@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "frontend/qt/main_window.h"
+#include "frontend/qt/rewind_control.h"
 #include "platform/cups_printer.h"
 #include "platform/serial_port.h"
 
@@ -604,17 +605,27 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
     page->addWidget(IndividualSetNote);
     DefaultPrinterLabel = new QLabel;
     page->addWidget(DefaultPrinterLabel);
-    auto* idle = new QWidget;
-    auto* il = new QHBoxLayout(idle);
-    il->setContentsMargins(0, 0, 0, 0);
-    il->addWidget(new QLabel("A print job ends after"));
-    PrinterIdle = new QSpinBox;
-    PrinterIdle->setRange(1, 3600);
-    PrinterIdle->setSuffix(" s");
-    PrinterIdle->setToolTip("Seconds without printing after which the CPC's print-out goes to the printer");
-    il->addWidget(PrinterIdle);
-    il->addStretch(1);
-    page->addWidget(idle);
+    // A spin box after its caption, on one line.
+    auto spinRow = [page](const char* caption, int low, int high, const char* suffix, const char* tip) {
+      auto* row = new QWidget;
+      auto* layout = new QHBoxLayout(row);
+      layout->setContentsMargins(0, 0, 0, 0);
+      layout->addWidget(new QLabel(caption));
+      auto* spin = new QSpinBox;
+      spin->setRange(low, high);
+      spin->setSuffix(suffix);
+      spin->setToolTip(tip);
+      layout->addWidget(spin);
+      layout->addStretch(1);
+      page->addWidget(row);
+      return spin;
+    };
+    PrinterIdle = spinRow("A print job ends after", 1, 3600, " s",
+                          "Seconds without printing after which the CPC's print-out goes to the printer");
+    Rewind = new QCheckBox("Keep the last 30 seconds for rewind (Shift+F4)");
+    page->addWidget(Rewind);
+    RewindMemory = spinRow("Rewind memory at most", kRewindMemoryMin, kRewindMemoryMax, " MB",
+                           "When the kept seconds need more, the oldest are dropped");
     page->addStretch(1);
   }
 
@@ -659,6 +670,8 @@ void TMiscConfigMenu::LoadFromSettings(const Settings& s) {
   FddSound->setChecked(s.FDDSOUNDENABLE);
   IndividualSet->setChecked(s.INDIVIDUALSET);
   PrinterIdle->setValue(s.PRINTERIDLE);
+  Rewind->setChecked(s.REWIND);
+  RewindMemory->setValue(s.REWINDMEMORY);
   std::string why;
   const std::string printer = CupsPrinter::DefaultDestination(&why);
   DefaultPrinterLabel->setText(printer.empty() ? Q("Default printer: none (" + why + ")")
@@ -688,6 +701,8 @@ void TMiscConfigMenu::ApplyMiscConfiguration(Settings& s) const {
   s.TOOLBAR = Toolbar->isChecked();
   s.INDIVIDUALSET = IndividualSet->isChecked();
   s.PRINTERIDLE = PrinterIdle->value();
+  s.REWIND = Rewind->isChecked();
+  s.REWINDMEMORY = RewindMemory->value();
   s.FDDSOUNDENABLE = FddSound->isChecked();
   s.VIDEODIALOG = VideoDialog->isChecked();
 }

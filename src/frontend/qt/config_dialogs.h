@@ -166,6 +166,8 @@ class TMiscConfigMenu : public QDialog {
   QLabel* IndividualSetNote = nullptr;  // the one setting that waits
   QLabel* DefaultPrinterLabel = nullptr;  // CUPS's default destination, for "Use the Default Printer"
   QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
+  QCheckBox* Rewind = nullptr;            // REWIND
+  QSpinBox* RewindMemory = nullptr;       // REWINDMEMORY
   // Buttons
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;

@@ -31,6 +31,7 @@
 #include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/new_disk_form.h"
 #include "frontend/qt/qt_keys.h"
+#include "frontend/qt/rewind_control.h"
 #include "frontend/qt/snapshot_menu.h"
 #include "platform/key_codes.h"
 #include "platform/serial_port.h"
@@ -45,7 +46,8 @@ const char* const TMainCPCForm::kHotKeyText =
     "Alt+Resizing\t\tForce 4:3 ratio while resizing\rAlt+MouseWheel\t\tZoom in/Out\r"
     "Alt+Numpad +/-\t\tZoom in/Out\rAlt+Arrow keys\t\tMove the zoomed image\r"
     "Alt+Left Mouse Key\tEmulate Middle Mouse Key\r"
-    "Shift+F5..F8\t\tQuick Save Snapshot Slot 1..4\rCtrl+F5..F8\t\tQuick Load Snapshot Slot 1..4";
+    "Shift+F5..F8\t\tQuick Save Snapshot Slot 1..4\rCtrl+F5..F8\t\tQuick Load Snapshot Slot 1..4\r"
+    "Shift+F4 (hold)\t\tRewind, one second per step";
 
 namespace {
 
@@ -187,6 +189,7 @@ class TMainCPCForm::Hooks : public PeriodHooks {
   }
   void Stills(Machine& m) override { form_.capture_->StillsPeriod(m); }
   void Capture(Machine& m) override { form_.capture_->CapturePeriod(m); }
+  void Rewind(Machine& m) override { form_.rewind_->Ring().PeriodEnd(m); }
 
  private:
   TMainCPCForm& form_;
@@ -223,6 +226,8 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   capture_->Resume = [this] { PauseRuleEnd(); };
   capture_->EmulationRunning = [this] { return emulationRunning_; };
   connect(capture_.get(), &CaptureController::CaptureError, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
+  rewind_ = std::make_unique<RewindControl>(*this);
+  rewind_->Apply(settings_);
 
   overlay_ = QImage(96, 50, QImage::Format_ARGB32);
   overlay_.fill(Qt::black);
@@ -530,6 +535,7 @@ void TMainCPCForm::ApplyMiscConfiguration(const Settings& before) {
   // A document being printed ends where it began; the next one goes here.
   machine_->Printer.PrintDir = settings_.PRINTDIR;
   machine_->Printer.IdleLimitPeriods = static_cast<uint32_t>(settings_.PRINTERIDLE) * 50;
+  rewind().Apply(settings_);
   if (settings_.FDDSOUNDENABLE) {
     if (!driveSounds_.Open())
       statusBar()->showMessage(QString::fromStdString("Drive noises off: " + driveSounds_.Error()), 5000);
@@ -898,12 +904,13 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
         return false;
       }
       if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
-      if (QuickSnapshotKey(*this, *ke)) return true;
+      if (QuickSnapshotKey(*this, *ke) || rewind_->Key(*ke)) return true;
       return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
     }
     case QEvent::KeyRelease: {
       auto* ke = static_cast<QKeyEvent*>(event);
       if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
+      if (rewind_->Key(*ke)) return true;
       return HandleKeyUp(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
     }
     case QEvent::MouseMove:

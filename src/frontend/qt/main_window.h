@@ -33,6 +33,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QToolButton;
+class RewindControl;
 class TAutoTypeBox;
 class TCPCConfigMenu;
 class TKeyBoardMapper;
@@ -77,6 +78,7 @@ class TMainCPCForm : public QMainWindow {
   KeyMap& keyMap() { return keyMap_; }
   AutoTypeState& autoType() { return autoType_; }
   QTimer& autoTypeTimer() { return autoTypeTimer_; }
+  RewindControl& rewind() { return *rewind_; }
 
   static const char* const kHotKeyText;
 
@@ -127,6 +129,7 @@ class TMainCPCForm : public QMainWindow {
   MouseJoystick mouseJoystick_;
   std::unique_ptr<Hooks> hooks_;
   std::unique_ptr<CaptureController> capture_;
+  std::unique_ptr<RewindControl> rewind_;
   std::unique_ptr<EmulationThread> thread_;
   bool shutDown_ = false;
 

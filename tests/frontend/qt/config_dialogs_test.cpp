@@ -430,9 +430,13 @@ TEST_F(MiscConfigTest, EveryControlRoundTrips) {
   p.INDIVIDUALSET = true;
   p.FDDSOUNDENABLE = true;
   p.VIDEODIALOG = true;
+  p.REWIND = false;
+  p.REWINDMEMORY = 200;
   d.LoadFromSettings(p);
   Settings out = s;
   d.ApplyMiscConfiguration(out);
+  EXPECT_EQ(out.REWIND, p.REWIND);
+  EXPECT_EQ(out.REWINDMEMORY, p.REWINDMEMORY);
   EXPECT_EQ(out.ROMDIR, p.ROMDIR);
   EXPECT_EQ(out.DISKDIR, p.DISKDIR);
   EXPECT_EQ(out.SNAPDIR, p.SNAPDIR);

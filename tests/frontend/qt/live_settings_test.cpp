@@ -256,6 +256,17 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
          });
          EXPECT_EQ(t.m().Printer.IdleLimitPeriods, 9u * 50);
        }},
+      {"Rewind and its memory: the ring follows at once",
+       [&](LiveSettings& t) {
+         t.Misc([](TMiscConfigMenu* d) {
+           d->Rewind->setChecked(false);
+           d->RewindMemory->setValue(16);
+         });
+         EXPECT_FALSE(t.window->rewind().Ring().Enabled());
+         EXPECT_EQ(t.window->rewind().Ring().Budget(), size_t{16} << 20);
+         t.Misc([](TMiscConfigMenu* d) { d->Rewind->setChecked(true); });
+         EXPECT_TRUE(t.window->rewind().Ring().Enabled());
+       }},
       {"Each Hardware Profile remembers...: the dialog says it waits",
        [&](LiveSettings& t) {
          t.Misc([](TMiscConfigMenu* d) {
