@@ -20,11 +20,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/machine.h"
 
 constexpr int kProfileUpperRoms = 16;  // ROM000..ROM015; slots 16..31 stay "EMPTY"
 constexpr int kFormKeys = 8;           // the FORMS keys
+constexpr int kRecentFiles = 10;       // [RECENT] FILE1..FILE10
 
 inline std::array<std::string, kProfileUpperRoms> DefaultProfileRoms() {
   std::array<std::string, kProfileUpperRoms> roms;
@@ -57,6 +59,13 @@ struct Settings {
   std::string LASTPROFILE = "/Default.pfl";  // file name with one leading "/"
   bool OVERLAY = false;
   int32_t OVERLAYCOLOR = 0;
+  // Type the command that starts a disk opened from the command line or
+  // dropped on the window.
+  bool AUTORUN = true;
+  // Scale the picture by whole multiples only (black bars around it).
+  bool INTEGERSCALE = false;
+  // [RECENT] FILE1..FILE10: disk images and snapshots, newest first.
+  std::vector<std::string> RECENT;
   // [FORMS], live window geometry.
   int32_t FORM1XPOS = 100, FORM1YPOS = 100, FORM1W = 392, FORM1H = 384;
   int32_t FORM3XPOS = 400, FORM3YPOS = 100;
