@@ -52,15 +52,24 @@ QImage FrameView::Frame() const {
   return image_.copy();
 }
 
+void FrameView::SetIntegerScale(bool on) {
+  integerScale_ = on;
+  update();
+}
+
+QRect FrameView::PictureRect() const {
+  const Rect r = FitPicture(width(), height(), integerScale_);
+  return QRect(r.Left, r.Top, r.Width(), r.Height());
+}
+
 void FrameView::paintEvent(QPaintEvent*) {
   QPainter p(this);
+  const QRect target = PictureRect();
+  // The bars around the picture, not the picture, are filled.
+  const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
+  for (const QRect& bar : bars) p.fillRect(bar, Qt::black);
   std::lock_guard lock(mutex_);
-  if (smooth_) {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    p.drawImage(rect(), image_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
-    if (overlayOn_ && !overlay_.isNull()) p.drawImage(0, 0, overlay_);
-  } else {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.drawImage(rect(), image_);
-  }
+  p.setRenderHint(QPainter::SmoothPixmapTransform, smooth_);
+  p.drawImage(target, image_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
+  if (overlayOn_ && !overlay_.isNull()) p.drawImage(target.topLeft(), overlay_);
 }

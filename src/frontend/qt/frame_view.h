@@ -2,9 +2,9 @@
 //
 // The emulation thread never waits for the GUI: Publish copies the frame
 // into a buffer under a short lock and queues one repaint; painting reads
-// that buffer. The canvas path scales with nearest-neighbour; the smooth
-// path (DIRECTXSTRETCH) shows the zoom source rectangle filtered, with the
-// overlay on top.
+// that buffer. The zoom source rectangle is shown at 4:3 (black bars fill the
+// rest), sharp (nearest-neighbour) or, with DIRECTXSTRETCH, filtered; the
+// overlay goes on top either way.
 #pragma once
 
 #include <QImage>
@@ -24,6 +24,10 @@ class FrameView : public QWidget {
 
   void SetSmooth(bool smooth, Rect source);
   void SetOverlay(bool on, const QImage& overlay);
+  // Whole multiples of the CPC picture only (View > Integer Scaling).
+  void SetIntegerScale(bool on);
+  // Where the picture goes inside the control.
+  QRect PictureRect() const;
   // The frame as shown to the user, at frame size (tests, screenshots).
   QImage Frame() const;
 
@@ -36,6 +40,7 @@ class FrameView : public QWidget {
   std::atomic<bool> repaintQueued_{false};
   bool smooth_ = false;
   Rect source_{0, 0, 768, 576};
+  bool integerScale_ = false;
   bool overlayOn_ = false;
   QImage overlay_;
 };

@@ -4,8 +4,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <filesystem>
 
+#include "frontend/open_files.h"
 #include "frontend/qt/main_window.h"
 #include "storage/snapshot.h"
 
@@ -25,7 +27,11 @@ void LoadSnapshotClicked(TMainCPCForm& form) {
   form.PauseRuleBegin();
   const QString chosen = QFileDialog::getOpenFileName(&form, "Load Snapshot",
                                                       QString::fromStdString(form.settings().SNAPDIR), kFilter);
-  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) ShowRefusal(form, LoadSnapshot(form.machine(), LocalPath(chosen)));
+  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
+    const SnapshotResult loaded = LoadSnapshot(form.machine(), LocalPath(chosen));
+    ShowRefusal(form, loaded);
+    if (loaded.Ok) AddRecentFile(form.settings().RECENT, QFileInfo(chosen).absoluteFilePath().toStdString());
+  }
   form.PauseRuleEnd();
 }
 
@@ -33,6 +39,11 @@ void SaveSnapshotClicked(TMainCPCForm& form) {
   form.PauseRuleBegin();
   const QString chosen = QFileDialog::getSaveFileName(&form, "Save Snapshot",
                                                       QString::fromStdString(form.settings().SNAPDIR), kFilter);
-  if (!chosen.isEmpty()) ShowRefusal(form, SaveSnapshot(form.machine(), SnapshotFileName(LocalPath(chosen))));
+  if (!chosen.isEmpty()) {
+    const std::filesystem::path file = SnapshotFileName(LocalPath(chosen));
+    const SnapshotResult saved = SaveSnapshot(form.machine(), file);
+    ShowRefusal(form, saved);
+    if (saved.Ok) form.statusBar()->showMessage("Snapshot saved to " + QString::fromStdString(file.string()), 8000);
+  }
   form.PauseRuleEnd();
 }
