@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
     } else if (kind == OpenFileKind::Snapshot) {
       Fail("more than one snapshot: " + file);
     } else {
-      Fail(OpenFileProblem(file, kind));
+      Fail(OpenFileProblem(file, kind) + " (try 'pellucidore-cli --help')");
     }
   }
 

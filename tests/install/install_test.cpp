@@ -86,7 +86,9 @@ TEST_F(InstalledTree, HoldsTheCpcFirmwareUnchanged) {
                           "AMSDOS.ROM"}) {
     ASSERT_TRUE(fs::is_regular_file(roms / rom)) << rom;
     EXPECT_EQ(fs::file_size(roms / rom), 16384u) << rom;
-    if (fs::exists(shared / rom)) EXPECT_EQ(ReadFile(roms / rom), ReadFile(shared / rom)) << rom;
+    if (fs::exists(shared / rom)) {
+      EXPECT_EQ(ReadFile(roms / rom), ReadFile(shared / rom)) << rom;
+    }
   }
   EXPECT_NE(ReadFile(roms / "README.md")
                 .find("Amstrad have kindly given their permission for the redistribution of their copyrighted "
@@ -187,9 +189,10 @@ TEST_F(InstalledTree, ManualLinksLeadToItsSections) {
   for (const std::string& l : links)
     EXPECT_NE(html.find("id=\"" + l + "\""), std::string::npos) << "manual.html lacks the anchor #" << l;
   // The topics a user looks for, each a section of its own.
-  for (const char* topic : {"where-to-put-the-rom-images", "hot-keys", "configuration", "floppy-disks-and-zip-archives",
-                            "snapshots", "debugger", "screenshots-video-and-sound-capture", "printer-port",
-                            "symbiface-ii", "serial-port", "the-key-map", "the-headless-runner"})
+  for (const char* topic : {"the-rom-images", "opening-files-from-the-command-line-or-by-dropping-them", "hot-keys",
+                            "configuration", "floppy-disks-and-zip-archives", "snapshots", "debugger",
+                            "screenshots-video-and-sound-capture", "printer-port", "symbiface-ii", "serial-port",
+                            "the-key-map", "the-headless-runner"})
     EXPECT_NE(html.find(std::string("id=\"") + topic + "\""), std::string::npos) << topic;
 }
 
