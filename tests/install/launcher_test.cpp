@@ -126,4 +126,37 @@ TEST(Launcher, FirstStartReachesTheWindowWithTheBuiltInFirmware) {
   EXPECT_EQ(out.find("Unable to write"), std::string::npos) << out;
 }
 
+// `pellucidore-launcher FILE` from another folder: the program gets the file
+// whole, puts the disk in drive A and starts it; a file that is no disk is
+// named and the program goes on.
+TEST(Launcher, OpensAndRunsADiskNamedOnTheCommandLine) {
+  const fs::path disks = fs::path(SharedDir()) / "testdata/dsk";
+  if (!fs::exists(disks / "hello.dsk")) GTEST_SKIP() << "test disks not found in " << disks;
+  if (!fs::exists(BuildDir() / "pellucidore")) GTEST_SKIP() << "no window build (Qt 6 was not found)";
+  ScratchDir root("open-file");
+  const CommandResult installed = InstallInto(root.path());
+  ASSERT_EQ(installed.status, 0) << installed.out;
+  const fs::path work = root.path() / "work";
+  const fs::path runtime = root.path() / "runtime";
+  fs::create_directories(work);
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+  fs::copy_file(disks / "hello.dsk", work / "hello.dsk");
+  std::ofstream(work / "notes.txt") << "not a disk";
+
+  Child child(root.path() / "usr/bin/pellucidore-launcher", work,
+              {{"HOME", (root.path() / "home").string()},
+               {"XDG_DATA_HOME", (root.path() / "data").string()},
+               {"XDG_RUNTIME_DIR", runtime.string()},
+               {"QT_QPA_PLATFORM", "offscreen"}},
+              {"hello.dsk", "notes.txt"});
+  ASSERT_TRUE(child.WaitForOutput("Autorun: RUN\"HELLO", 60000)) << child.Output();
+  EXPECT_NE(child.Output().find((work / "notes.txt").string() + " is not a disk image"), std::string::npos)
+      << child.Output();
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(child.Running()) << "the program ended:\n" << child.Output();
+    usleep(100 * 1000);
+  }
+}
+
 }  // namespace
