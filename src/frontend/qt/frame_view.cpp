@@ -62,6 +62,13 @@ QRect FrameView::PictureRect() const {
   return QRect(r.Left, r.Top, r.Width(), r.Height());
 }
 
+QPoint FrameView::StretchedPoint(QPointF p) const {
+  const QRect r = PictureRect();
+  if (r.width() <= 0 || r.height() <= 0) return p.toPoint();
+  return QPoint(static_cast<int>((p.x() - r.left()) * width() / r.width()),
+                static_cast<int>((p.y() - r.top()) * height() / r.height()));
+}
+
 void FrameView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const QRect target = PictureRect();

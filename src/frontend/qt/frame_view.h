@@ -28,6 +28,10 @@ class FrameView : public QWidget {
   void SetIntegerScale(bool on);
   // Where the picture goes inside the control.
   QRect PictureRect() const;
+  // A point on the picture as it would lie on a picture stretched over the
+  // whole control, which is what the mouse, light-pen and SymbiFace II
+  // arithmetic counts with.
+  QPoint StretchedPoint(QPointF p) const;
   // The frame as shown to the user, at frame size (tests, screenshots).
   QImage Frame() const;
 

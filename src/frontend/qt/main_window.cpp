@@ -813,7 +813,7 @@ bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
 bool TMainCPCForm::HandleMouse(QEvent* event) {
   auto* me = dynamic_cast<QMouseEvent*>(event);
   Machine& m = *machine_;
-  const QPoint client = me ? view_->mapTo(this, me->position().toPoint()) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
+  const QPoint client = me ? view_->mapTo(this, view_->StretchedPoint(me->position())) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
                            : QPoint(lastMouseX_, lastMouseY_);
   const bool lightPen = settings_.LIGHTPEN;
   auto armLightPen = [&] {

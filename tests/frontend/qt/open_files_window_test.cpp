@@ -21,6 +21,7 @@
 #include "cli_support.h"
 #include "devices/screen_text.h"
 #include "frontend/qt/file_opener.h"
+#include "frontend/qt/frame_view.h"
 #include "frontend/qt/main_window.h"
 #include "qt_test_app.h"
 
@@ -234,6 +235,20 @@ TEST(StatusBar, PausedTooltipsAndEscape) {
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QApplication::sendEvent(&form, &escape);
   EXPECT_FALSE(form.windowState() & Qt::WindowFullScreen);
+}
+
+// Black bars beside a 4:3 picture; the mouse still lands where it points.
+TEST(FrameViewBars, PicturePlacementAndMousePoints) {
+  TestApp();
+  FrameView view;
+  view.resize(1000, 576);
+  EXPECT_EQ(view.PictureRect(), QRect(116, 0, 768, 576));
+  EXPECT_EQ(view.StretchedPoint(QPointF(116, 0)), QPoint(0, 0));
+  EXPECT_EQ(view.StretchedPoint(QPointF(500, 288)), QPoint(500, 288));  // the middle stays
+  EXPECT_EQ(view.StretchedPoint(QPointF(884, 576)), QPoint(1000, 576));
+  view.SetIntegerScale(true);
+  view.resize(1000, 700);
+  EXPECT_EQ(view.PictureRect(), QRect(116, 62, 768, 576));
 }
 
 }  // namespace
