@@ -16,7 +16,11 @@
 #include "core/emulation_thread.h"
 #include "core/machine.h"
 #include "devices/screen_text.h"
+#include "core/builtin_roms.h"
+#include "frontend/autorun.h"
 #include "frontend/autotype.h"
+#include "frontend/machine_models.h"
+#include "frontend/open_files.h"
 #include "platform/wav_writer.h"
 #include "frontend/settings.h"
 #include "platform/serial_port.h"
@@ -67,6 +71,9 @@ struct CliOptions {
   std::string snapshot;      // loaded before the run
   std::string saveSnapshot;  // written after it
   int snapshotVersion = kSnapshotDefaultVersion;
+  std::string model;         // --model: 464, 664, 6128, 6128-4mb
+  bool autorun = false;
+  std::vector<std::string> files;  // disk images, archives, snapshots, by content
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -217,6 +224,15 @@ int main(int argc, char** argv) {
                  "SNA version of --save-snapshot: 3 (default, all RAM), 2, or 1 (64 KB, for older tools)")
       ->check(CLI::IsMember({1, 2, 3}))
       ->needs(saveSnapshot);
+  app.add_option("--model", opt.model, "Machine model: 464, 664, 6128 or 6128-4mb (its ROMs and RAM)")
+      ->transform([](std::string id) {
+        const CpcModel* model = FindModel(id);
+        if (!model) throw CLI::ValidationError("--model", "must be 464, 664, 6128 or 6128-4mb: " + id);
+        return std::string(model->Id);
+      });
+  app.add_flag("--autorun", opt.autorun, "Type the command that starts the disk in drive A (RUN\"NAME, |CPM or CAT)");
+  app.add_option("files", opt.files,
+                 "Disk images (.dsk, .zip) for drives A then B, or a snapshot (.sna), told apart by content");
   // GNU style: --help and --version on stdout with status 0; a bad
   // argument is one line on stderr that points to --help.
   app.set_version_flag("--version", "pellucidore-cli (Pellucidore) " PELLUCIDORE_VERSION,
@@ -253,10 +269,28 @@ int main(int argc, char** argv) {
   } else {
     LoadProfile(settings, MissingFile::Leave);
   }
+  if (!opt.model.empty()) ApplyModel(settings, *FindModel(opt.model));
   if (!opt.romDir.empty()) settings.ROMDIR = opt.romDir;
+  // Files by content: disks fill drive A then B, unless named by --disk-a/-b.
+  for (const std::string& file : opt.files) {
+    const OpenFileKind kind = DetectFileKind(file);
+    if (kind == OpenFileKind::Disk || kind == OpenFileKind::Zip) {
+      if (opt.diskA.empty()) opt.diskA = file;
+      else if (opt.diskB.empty()) opt.diskB = file;
+      else Fail("more than two disk images: " + file);
+    } else if (kind == OpenFileKind::Snapshot && opt.snapshot.empty()) {
+      opt.snapshot = file;
+    } else if (kind == OpenFileKind::Snapshot) {
+      Fail("more than one snapshot: " + file);
+    } else {
+      Fail(OpenFileProblem(file, kind) + " (try 'pellucidore-cli --help')");
+    }
+  }
 
   MachineConfig config = MachineConfigFromSettings(settings);
-  if (!fs::is_directory(config.RomDir, ec)) Fail("ROM folder not found: " + config.RomDir.string());
+  // Without a ROM folder the built-in firmware serves; one asked for must exist.
+  if (!opt.romDir.empty() && !fs::is_directory(config.RomDir, ec))
+    Fail("ROM folder not found: " + config.RomDir.string());
   if (!opt.romLow.empty()) config.LowerRom = opt.romLow;
   for (const std::string& slotRom : opt.romUpper) {
     const auto eq = slotRom.find('=');
@@ -268,11 +302,11 @@ int main(int argc, char** argv) {
     if (slot < 0 || slot > 15 || eq == std::string::npos || eq + 1 == slotRom.size())
       Fail("--rom-upper wants SLOT=NAME with SLOT 0..15: " + slotRom);
     const std::string name = slotRom.substr(eq + 1);
-    if (name != "EMPTY" && !fs::is_regular_file(config.RomDir / name, ec))
+    if (name != "EMPTY" && LocateRom(config.RomDir, config.BuiltInRomDir, name).empty())
       Fail("upper ROM not found: " + (config.RomDir / name).string());
     config.UpperRoms[slot] = name;
   }
-  if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
+  if (LocateRom(config.RomDir, config.BuiltInRomDir, config.LowerRom).empty())
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
   if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
   if (opt.symbiface) config.SymbifaceEnabled = true;
@@ -287,14 +321,6 @@ int main(int argc, char** argv) {
   if (opt.frames >= 0) periods = opt.frames;
   if (opt.seconds >= 0) periods = std::lround(opt.seconds * kPeriodsPerSecond);
 
-  AutoTypeState typing;
-  const bool typingOn = StartAutoType(typing, TypingText(opt.typeText));
-  // Without a length given, a run that types lasts until the typing is
-  // done (100 ms a character at full speed) and one second more.
-  if (typingOn && opt.frames < 0 && opt.seconds < 0)
-    periods = std::max(periods, std::lround((opt.typeDelay + typing.AutoTypeText.size() * 0.1 + 1.0) *
-                                            kPeriodsPerSecond * 20000.0 /
-                                            std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
 
   auto machine = CreateMachine(config);
   // Before the drives: a refused snapshot ends the run with no disk touched.
@@ -314,6 +340,21 @@ int main(int argc, char** argv) {
       InsertDrive(drives[1], opt.diskB.empty() ? settings.FDD1 : opt.diskB,
                   opt.diskB.empty() ? settings.COMPRFDD1 : opt.zipMember, !opt.diskB.empty());
   }
+  std::string typed = TypingText(opt.typeText);
+  if (opt.autorun && machine->Fdc.Drives[0].Loaded) {
+    const DriveImage& a = machine->Fdc.Drives[0];
+    const std::string command = AutorunCommand(machine->Fdc.Drives[0], a.Source == kSourceZip ? a.ZipMember : a.DiskPath);
+    std::cerr << "pellucidore-cli: autorun: " << command << "\n";
+    typed = AutoTypeTextFromLines(command) + typed;
+  }
+  AutoTypeState typing;
+  const bool typingOn = StartAutoType(typing, typed);
+  // Without a length given, a run that types lasts until the typing is
+  // done (100 ms a character at full speed) and one second more.
+  if (typingOn && opt.frames < 0 && opt.seconds < 0)
+    periods = std::max(periods, std::lround((opt.typeDelay + typing.AutoTypeText.size() * 0.1 + 1.0) *
+                                            kPeriodsPerSecond * 20000.0 /
+                                            std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
   CliHooks hooks;
   WavWriter wav;
   if (!opt.wavFile.empty()) {

@@ -17,7 +17,7 @@ std::unique_ptr<Machine> CreateMachine(const MachineConfig& config) {
   ApplyMachineConfig(*m, config);
   m->Memory.LowerRomName = config.LowerRom;
   for (int i = 0; i < kUpperRomSlots; ++i) m->Memory.UpperRomName[i] = config.UpperRoms[i];
-  LoadRoms(m->Memory, config.RomDir);
+  LoadRoms(m->Memory, config.RomDir, config.BuiltInRomDir);
   ResetMachine(*m);
   return m;
 }

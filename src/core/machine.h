@@ -48,6 +48,8 @@ struct MachineConfig {
   uint32_t PrinterIdleSeconds = kDefaultPrinterIdleSeconds;  // PRINTERIDLE
   bool SymbifaceEnabled = false;   // SYMBIFACE ENABLED
   std::array<uint8_t, 8> SymbifaceDipSwitch = {1, 1, 1, 1, 1, 1, 1, 1};  // ROM0ENABLE..ROM7ENABLE
+  // Firmware shipped with the program, for names RomDir lacks; empty = none.
+  std::filesystem::path BuiltInRomDir = {};
 
   static std::array<std::string, kUpperRomSlots> DefaultUpperRoms() {
     std::array<std::string, kUpperRomSlots> roms;

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/builtin_roms.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -438,6 +440,11 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.PRINTERIDLE = std::clamp(ini.Int("MISC", "PRINTERIDLE", d.PRINTERIDLE), 1, 3600);
   s.REWIND = ini.Bool("MISC", "REWIND", d.REWIND);
   s.REWINDMEMORY = std::clamp(ini.Int("MISC", "REWINDMEMORY", d.REWINDMEMORY), kRewindMemoryMin, kRewindMemoryMax);
+  s.AUTORUN = ini.Bool("MISC", "AUTORUN", d.AUTORUN);
+  s.INTEGERSCALE = ini.Bool("MISC", "INTEGERSCALE", d.INTEGERSCALE);
+  s.RECENT.clear();
+  for (int i = 1; i <= kRecentFiles; ++i)
+    if (std::string f = ini.String("RECENT", "FILE" + std::to_string(i), ""); !f.empty()) s.RECENT.push_back(f);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -482,6 +489,10 @@ SettingsResult SaveLastState(const Settings& s) {
     ini.Set("MISC", "LASTPROFILE", s.LASTPROFILE);
     ini.Set("MISC", "OVERLAY", s.OVERLAY);
     ini.Set("MISC", "OVERLAYCOLOR", s.OVERLAYCOLOR);
+    ini.Set("MISC", "AUTORUN", s.AUTORUN);
+    ini.Set("MISC", "INTEGERSCALE", s.INTEGERSCALE);
+    for (int i = 0; i < kRecentFiles; ++i)
+      ini.Set("RECENT", "FILE" + std::to_string(i + 1), i < static_cast<int>(s.RECENT.size()) ? s.RECENT[i] : std::string());
   });
 }
 
@@ -574,6 +585,7 @@ std::string ProfileCaption(const Settings& s) {
 MachineConfig MachineConfigFromSettings(const Settings& s) {
   MachineConfig c;
   c.RomDir = s.ROMDIR;
+  c.BuiltInRomDir = FindBuiltInRomDir();
   c.LowerRom = ResolveRomName(c.RomDir, s.ROMLow);
   c.UpperRoms.fill("EMPTY");
   for (int i = 0; i < kProfileUpperRoms; ++i) c.UpperRoms[i] = ResolveRomName(c.RomDir, s.ROM[i]);
@@ -606,5 +618,5 @@ void ApplyProfile(Machine& m, const Settings& s) {
   ApplyMachineConfig(m, c);
   m.Memory.LowerRomName = c.LowerRom;
   for (int i = 0; i < kUpperRomSlots; ++i) m.Memory.UpperRomName[i] = c.UpperRoms[i];
-  LoadRoms(m.Memory, c.RomDir);
+  LoadRoms(m.Memory, c.RomDir, c.BuiltInRomDir);
 }

@@ -20,12 +20,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/machine.h"
 
 constexpr int kProfileUpperRoms = 16;  // ROM000..ROM015; slots 16..31 stay "EMPTY"
 constexpr int kFormKeys = 8;           // the FORMS keys
 constexpr int kRewindMemoryMin = 8, kRewindMemoryMax = 1024;  // REWINDMEMORY, MB
+constexpr int kRecentFiles = 10;       // [RECENT] FILE1..FILE10
 
 inline std::array<std::string, kProfileUpperRoms> DefaultProfileRoms() {
   std::array<std::string, kProfileUpperRoms> roms;
@@ -60,6 +62,13 @@ struct Settings {
   int32_t OVERLAYCOLOR = 0;
   bool REWIND = true;
   int32_t REWINDMEMORY = 64;  // MB for the rewind states, kRewindMemoryMin..kRewindMemoryMax
+  // Type the command that starts a disk opened from the command line or
+  // dropped on the window.
+  bool AUTORUN = true;
+  // Scale the picture by whole multiples only (black bars around it).
+  bool INTEGERSCALE = false;
+  // [RECENT] FILE1..FILE10: disk images and snapshots, newest first.
+  std::vector<std::string> RECENT;
   // [FORMS], live window geometry.
   int32_t FORM1XPOS = 100, FORM1YPOS = 100, FORM1W = 392, FORM1H = 384;
   int32_t FORM3XPOS = 400, FORM3YPOS = 100;

@@ -570,8 +570,13 @@ TEST_F(CliStartDir, ProfileRomNamesChooseTheImages) {
   run = Run("");
   EXPECT_EQ(run.status, 0) << run.out;
 
-  // --rom-dir overrides ROMDIR.
+  // --rom-dir overrides ROMDIR: an image only that folder holds (the
+  // built-in firmware has none of this name) is found there and only there.
+  fs::copy_file(kRomDir / "464Low.ROM", dir_.path() / "ROMS" / "OWNLOW.ROM");
+  WriteProfile("[ROMS]\nROMLow=OWNLOW.ROM\n");
   run = Run("--rom-dir '" + (dir_.path() / "ROMS").string() + "'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  run = Run("");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("lower ROM not found"), std::string::npos) << run.out;
 }
@@ -588,11 +593,11 @@ TEST_F(CliStartDir, ProfileOptionReadsTheGivenFile) {
   EXPECT_NE(run.out.find("profile not found"), std::string::npos) << run.out;
 }
 
+// No ROM folder: the built-in firmware serves, and nothing is written.
 TEST(CliStartDirEmpty, StartFolderIsLeftEmpty) {
   TempDir dir;
   const CliRun run = RunCli("--start-dir '" + dir.path().string() + "' --frames 1");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.out.find("ROM folder not found"), std::string::npos) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(dir.Listing().empty());
 }
 

@@ -20,6 +20,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/builtin_roms.h"
+#include "frontend/machine_models.h"
 #include "frontend/qt/main_window.h"
 #include "frontend/qt/rewind_control.h"
 #include "platform/cups_printer.h"
@@ -130,6 +132,23 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
   // Model
   {
     QVBoxLayout* page = AddPage(Pages, "CPC Options");
+    // A ready model fills in the ROM, RAM and brand pages at once.
+    page->addWidget(new QLabel("Machine:"));
+    ModelBox = new QComboBox;
+    ModelBox->addItem("Custom");
+    for (const CpcModel& model : kCpcModels) ModelBox->addItem(model.MenuText);
+    connect(ModelBox, &QComboBox::activated, this, [this](int index) {
+      if (index < 1 || index > static_cast<int>(kCpcModels.size())) return;
+      const CpcModel& model = kCpcModels[static_cast<size_t>(index - 1)];
+      RomBoxes[0]->lineEdit()->setText(model.LowerRom);
+      RomBoxes[1]->lineEdit()->setText(model.Basic);
+      RomBoxes[8]->lineEdit()->setText(model.DiskRom);
+      RamBar->setValue(RamPositionFromSetting(model.Ram));
+      RamLabel->setText(Q(::RamLabel(RamBar->value())));
+      Ram4Mb->setChecked(model.Ram4Mb);
+      BrandBox->setCurrentIndex(BrandIndexFromVendor(14));
+    });
+    page->addWidget(ModelBox);
     page->addWidget(new QLabel("Brand:"));
     BrandBox = new QComboBox;
     for (const char* name : kBrandNames) BrandBox->addItem(name);
@@ -377,7 +396,7 @@ void TCPCConfigMenu::ChooseHdd(int drive) {
 void TCPCConfigMenu::LoadFromSettings(const Settings& s) {
   diskDir_ = s.DISKDIR;
 
-  RomNames = RomList(s.ROMDIR);
+  RomNames = RomList(s.ROMDIR, FindBuiltInRomDir());
   QStringList roms;
   for (const std::string& name : RomNames) roms << Q(name);
   for (QComboBox* box : RomBoxes) {
@@ -415,6 +434,8 @@ void TCPCConfigMenu::LoadFromSettings(const Settings& s) {
   };
   showRom(RomBoxes[0], s.ROMLow);
   for (int i = 0; i < kProfileUpperRoms; ++i) showRom(RomBoxes[1 + i], s.ROM[i]);
+  const CpcModel* model = ModelOfSettings(s);
+  ModelBox->setCurrentIndex(model ? static_cast<int>(model - kCpcModels.data()) + 1 : 0);
 
   SoundEnabled->setChecked(s.SOUNDENABLED);
   CheckRadio({{Mono, 1}, {Stereo, 2}}, s.CHANNELS);

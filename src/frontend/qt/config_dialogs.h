@@ -60,6 +60,7 @@ class TCPCConfigMenu : public QDialog {
   QTreeWidget* TreeView1 = nullptr;
   QStackedWidget* Pages = nullptr;
   // CPC Options
+  QComboBox* ModelBox = nullptr;  // "Custom" or one of the ready models
   QComboBox* BrandBox = nullptr;
   QComboBox* CrtcBox = nullptr;
   QRadioButton* ColorMonitor = nullptr;

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
+#include "frontend/open_files.h"
 #include "frontend/settings.h"
 
 TCompressedBox::TCompressedBox(const QStringList& members, QWidget* parent) : QDialog(parent) {
@@ -109,6 +110,7 @@ void DriveMenus::Load(int drive) {
   pause_();
   const QString path = ChooseFile(drive);
   if (!path.isEmpty()) Insert(drive, path, QString());
+  if (!path.isEmpty() && m_.Fdc.Drives[drive].Loaded) AddRecentFile(s_.RECENT, m_.Fdc.Drives[drive].DiskPath);
   resume_();
 }
 

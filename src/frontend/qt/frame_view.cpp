@@ -54,6 +54,23 @@ QImage FrameView::Frame() const {
   return (fresh_ ? published_ : shown_).copy();
 }
 
+void FrameView::SetIntegerScale(bool on) {
+  integerScale_ = on;
+  update();
+}
+
+QRect FrameView::PictureRect() const {
+  const Rect r = FitPicture(width(), height(), integerScale_);
+  return QRect(r.Left, r.Top, r.Width(), r.Height());
+}
+
+QPoint FrameView::StretchedPoint(QPointF p) const {
+  const QRect r = PictureRect();
+  if (r.width() <= 0 || r.height() <= 0) return p.toPoint();
+  return QPoint(static_cast<int>((p.x() - r.left()) * width() / r.width()),
+                static_cast<int>((p.y() - r.top()) * height() / r.height()));
+}
+
 void FrameView::paintEvent(QPaintEvent*) {
   {
     // Both images are whole frames and never shared, so the swap is only
@@ -66,12 +83,11 @@ void FrameView::paintEvent(QPaintEvent*) {
   }
   QPainter p(this);
   if (WhilePainting) WhilePainting();
-  if (smooth_) {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    p.drawImage(rect(), shown_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
-    if (overlayOn_ && !overlay_.isNull()) p.drawImage(0, 0, overlay_);
-  } else {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.drawImage(rect(), shown_);
-  }
+  const QRect target = PictureRect();
+  // The bars around the picture, not the picture, are filled.
+  const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
+  for (const QRect& bar : bars) p.fillRect(bar, Qt::black);
+  p.setRenderHint(QPainter::SmoothPixmapTransform, smooth_);
+  p.drawImage(target, shown_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
+  if (overlayOn_ && !overlay_.isNull()) p.drawImage(target.topLeft(), overlay_);
 }

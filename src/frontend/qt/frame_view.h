@@ -3,9 +3,10 @@
 // The emulation thread never waits for the GUI: Publish copies the frame
 // into a buffer under a short lock and queues one repaint; painting swaps
 // that buffer for its own under the same lock and draws outside it, so a
-// slow scaled paint never holds the emulation thread. The canvas path scales with nearest-neighbour; the smooth
-// path (DIRECTXSTRETCH) shows the zoom source rectangle filtered, with the
-// overlay on top.
+// slow scaled paint never holds the emulation thread. The zoom source
+// rectangle is shown at 4:3 (black bars fill the rest), sharp
+// (nearest-neighbour) or, with DIRECTXSTRETCH, filtered; the overlay goes on
+// top either way.
 #pragma once
 
 #include <QImage>
@@ -26,6 +27,14 @@ class FrameView : public QWidget {
 
   void SetSmooth(bool smooth, Rect source);
   void SetOverlay(bool on, const QImage& overlay);
+  // Whole multiples of the CPC picture only (View > Integer Scaling).
+  void SetIntegerScale(bool on);
+  // Where the picture goes inside the control.
+  QRect PictureRect() const;
+  // A point on the picture as it would lie on a picture stretched over the
+  // whole control, which is what the mouse, light-pen and SymbiFace II
+  // arithmetic counts with.
+  QPoint StretchedPoint(QPointF p) const;
   // The frame as shown to the user, at frame size (tests, screenshots).
   QImage Frame() const;
   bool Smooth() const { return smooth_; }
@@ -44,6 +53,7 @@ class FrameView : public QWidget {
   std::atomic<bool> repaintQueued_{false};
   bool smooth_ = false;
   Rect source_{0, 0, 768, 576};
+  bool integerScale_ = false;
   bool overlayOn_ = false;
   QImage overlay_;
 };

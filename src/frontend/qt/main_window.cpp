@@ -22,7 +22,10 @@
 #include <cstdio>
 #include <iostream>
 
+#include "core/builtin_roms.h"
+#include "frontend/machine_models.h"
 #include "frontend/qt/autotype_box.h"
+#include "frontend/qt/file_opener.h"
 #include "frontend/qt/config_dialogs.h"
 #include "debugger/qt/debug_form.h"
 #include "frontend/qt/drive_menu.h"
@@ -202,7 +205,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   // Settings and profile first: the window and the machine follow them.
   settings_ = DefaultSettings(startDir_);
-  if (auto r = LoadSettings(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+  const SettingsResult loaded = LoadSettings(settings_);
+  if (!loaded.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(loaded.Error));
+  // The Machine menu's profiles; also makes the profiles folder of a fresh
+  // start folder. Said on the terminal only: the menu works without them.
+  if (auto r = EnsureModelProfiles(settings_); !r.Ok) std::fprintf(stderr, "pellucidore: %s\n", r.Error.c_str());
   if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
   machine_ = CreateMachine(MachineConfigFromSettings(settings_));
 
@@ -210,6 +217,8 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   view_ = new FrameView(this);
   view_->installEventFilter(this);
   setCentralWidget(view_);
+  opener_ = new FileOpener(*this);
+  setAcceptDrops(true);
   BuildActions();
   BuildToolBar();
   BuildStatusBar();
@@ -228,11 +237,21 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   connect(capture_.get(), &CaptureController::CaptureError, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
   rewind_ = std::make_unique<RewindControl>(*this);
   rewind_->Apply(settings_);
+  connect(capture_.get(), &CaptureController::Saved, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
 
   overlay_ = QImage(96, 50, QImage::Format_ARGB32);
   overlay_.fill(Qt::black);
 
-  setGeometry(settings_.FORM1XPOS, settings_.FORM1YPOS, settings_.FORM1W, settings_.FORM1H);
+  // FORM1XPOS/FORM1YPOS are where the frame goes and FORM1W/FORM1H the size
+  // inside it; setGeometry would take the position for the inside and the
+  // window would creep by its title bar at every start.
+  if (loaded.FileCreated) {
+    FirstStartGeometry();
+  } else {
+    resize(settings_.FORM1W, settings_.FORM1H);
+    move(settings_.FORM1XPOS, settings_.FORM1YPOS);
+  }
+  view_->SetIntegerScale(settings_.INTEGERSCALE);
 
   debugForm_ = new TDebugForm(*machine_, this);
   debugForm_->move(settings_.FORM3XPOS, settings_.FORM3YPOS);
@@ -256,11 +275,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   // Say so when the firmware is missing, and where it goes: a black window
   // explains nothing. Said on the terminal too.
   const MachineConfig romConfig = MachineConfigFromSettings(settings_);
-  std::error_code ec;
-  if (!fs::exists(romConfig.RomDir / romConfig.LowerRom, ec)) {
+  if (LocateRom(romConfig.RomDir, romConfig.BuiltInRomDir, romConfig.LowerRom).empty()) {
     QStringList wanted{QString::fromStdString(romConfig.LowerRom)};
     for (const std::string& rom : settings_.ROM)
-      if (rom != "EMPTY" && !rom.empty()) wanted << QString::fromStdString(rom);
+      if (rom != "EMPTY" && !rom.empty() && LocateRom(romConfig.RomDir, romConfig.BuiltInRomDir, rom).empty())
+        wanted << QString::fromStdString(rom);
     const QString message = QString("Lower ROM not found: %1 - put the ROM images (%2) in %3")
                                 .arg(QString::fromStdString((romConfig.RomDir / romConfig.LowerRom).string()),
                                      wanted.join(", "), QString::fromStdString(romConfig.RomDir.string()));
@@ -285,6 +304,8 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
     notice->setStyleSheet("color: #ffff80; background: transparent;");
     auto* noticeLayout = new QVBoxLayout(view_);
     noticeLayout->addWidget(notice, 0, Qt::AlignCenter);
+  } else {
+    ShowBuiltInRoms();
   }
 
   qApp->installEventFilter(this);
@@ -335,10 +356,10 @@ void TMainCPCForm::BuildToolBar() {
   ToolButton1 = button(PauseIcon(), "Pause (F10)", false, [this] { TogglePause(); });
   ToolButton2 = button(ResetIcon(), "Reset (Alt+F9)", false, [this] { ResetClicked(); });
   toolBar_->addSeparator();
-  ToolButton4 = button(CameraIcon(), "", false, [this] { capture_->ScreenshotClicked(); });
-  ToolButton10 = button(SeriesIcon(), "", false, [this] { capture_->SeriesClicked(); });
-  ToolButton15 = button(FilmIcon(), "", true, [this] { capture_->AviClicked(); });
-  ToolButton16 = button(NoteIcon(), "", true, [this] { capture_->WavClicked(); });
+  ToolButton4 = button(CameraIcon(), "Save ScreenShot (F5)", false, [this] { capture_->ScreenshotClicked(); });
+  ToolButton10 = button(SeriesIcon(), "Save Consecutive Shots (F6)", false, [this] { capture_->SeriesClicked(); });
+  ToolButton15 = button(FilmIcon(), "Capture AVI (F7)", true, [this] { capture_->AviClicked(); });
+  ToolButton16 = button(NoteIcon(), "Capture Audio (F8)", true, [this] { capture_->WavClicked(); });
   toolBar_->addSeparator();
   ToolButton8 = button(HalfIcon(), "Half Size", false, [this] { HalfSize(); });
   ToolButton9 = button(FullIcon(), "Full Size", false, [this] { FullSize(); });
@@ -350,19 +371,20 @@ void TMainCPCForm::BuildStatusBar() {
   bar->setFixedHeight(kStatusBarHeight);
   bar->setSizeGripEnabled(false);
   lamps_ = new LampPanel(bar);
+  // Wider than the written 80: the panels name the disks.
   panelA_ = new QLabel("A: Empty", bar);
-  panelA_->setFixedWidth(80);
+  panelA_->setFixedWidth(120);
   panelB_ = new QLabel("B: Empty", bar);
-  panelB_->setFixedWidth(80);
+  panelB_->setFixedWidth(120);
   panelSpeed_ = new QLabel("", bar);
   panelSpeed_->setFixedWidth(100);
-  auto* empty = new QLabel("", bar);
-  empty->setFixedWidth(40);
+  panelState_ = new QLabel("", bar);  // "Paused"
+  panelState_->setFixedWidth(60);
   bar->addWidget(lamps_);
   bar->addWidget(panelA_);
   bar->addWidget(panelB_);
   bar->addWidget(panelSpeed_);
-  bar->addWidget(empty);
+  bar->addWidget(panelState_);
   drives_->SetPanels(panelA_, panelB_);
 }
 
@@ -372,14 +394,23 @@ void TMainCPCForm::BuildMenus() {
     file->addAction("Load SnapShot", this, [this] { LoadSnapshotClicked(*this); });
     file->addAction("Save Snapshot", this, [this] { SaveSnapshotClicked(*this); });
     AddQuickSnapshotMenu(*this, file);
+    opener_->AddRecentMenu(file);
   };
 
   QMenu* file = menuBar()->addMenu("File");
   fillFile(file);
+  QAction* autorun = file->addAction("Autorun Disks");
+  autorun->setCheckable(true);
+  autorun->setChecked(settings_.AUTORUN);
+  autorun->setToolTip("Start a disk opened from the command line or dropped on the window");
+  connect(autorun, &QAction::toggled, this, [this](bool on) { settings_.AUTORUN = on; });
   file->addAction("Exit", this, [this] {
     QApplication::processEvents();
     close();
   });
+
+  BuildMachineMenu(menuBar()->addMenu("Machine"));
+  BuildViewMenu(menuBar()->addMenu("View"));
 
   QMenu* options = menuBar()->addMenu("Options");
   options->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
@@ -587,6 +618,7 @@ void TMainCPCForm::TogglePause() {
     if (thread_) thread_->SuspendEmulation();
     ToolButton1->setIcon(PlayIcon());
     ToolButton1->setToolTip("Resume");
+    panelState_->setText("Paused");
     debugForm_->SetPaused(true);
     if (ToolButton7->isChecked()) debugForm_->show();
   } else {
@@ -594,6 +626,7 @@ void TMainCPCForm::TogglePause() {
     if (thread_) thread_->ResumeEmulation();
     ToolButton1->setIcon(PauseIcon());
     ToolButton1->setToolTip("Pause");
+    panelState_->setText("");
     debugForm_->SetPaused(false);
   }
 }
@@ -625,7 +658,7 @@ void TMainCPCForm::FullSize() {
 
 void TMainCPCForm::ToggleFullScreen() {
   if (!fullScreen_) {
-    windowedBounds_ = geometry();
+    windowedBounds_ = QRect(pos(), size());  // frame position, inside size
     fullScreen_ = true;
     if (!settings_.TOOLBAR) {
       menuBar()->hide();
@@ -638,7 +671,8 @@ void TMainCPCForm::ToggleFullScreen() {
   } else {
     fullScreen_ = false;
     showNormal();
-    setGeometry(windowedBounds_);
+    resize(windowedBounds_.size());
+    move(windowedBounds_.topLeft());
     menuBar()->show();
     toolBar_->show();
     statusBar()->show();
@@ -747,6 +781,12 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
     altHeld_ = true;
     return true;
   }
+  // Escape leaves full screen (and is not typed): the written hotkey F11 is
+  // not what a user trapped in a full-screen window tries first.
+  if (key == vk::kEscape && fullScreen_) {
+    if (!autoRepeat) ToggleFullScreen();
+    return true;
+  }
   // Toggles act once per press, not per auto-repeat.
   switch (key) {
     case kF2:
@@ -782,7 +822,8 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
     default:
       break;
   }
-  if (settings_.DIRECTXSTRETCH && altHeld_) {
+  // Zoom and pan work with sharp and smooth scaling alike.
+  if (altHeld_) {
     switch (code) {
       case vk::kAdd: ZoomKeyPressed(ZoomKey::In); return true;
       case vk::kSubtract: ZoomKeyPressed(ZoomKey::Out); return true;
@@ -816,7 +857,7 @@ bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
 bool TMainCPCForm::HandleMouse(QEvent* event) {
   auto* me = dynamic_cast<QMouseEvent*>(event);
   Machine& m = *machine_;
-  const QPoint client = me ? view_->mapTo(this, me->position().toPoint()) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
+  const QPoint client = me ? view_->mapTo(this, view_->StretchedPoint(me->position())) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
                            : QPoint(lastMouseX_, lastMouseY_);
   const bool lightPen = settings_.LIGHTPEN;
   auto armLightPen = [&] {
@@ -879,7 +920,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
     case QEvent::Wheel: {
       auto* we = static_cast<QWheelEvent*>(event);
       if (altHeld_) {
-        if (settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+        ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
       } else if (settings_.SYMBIFACE) {
         SymbifaceMouseWheel(m.Symbiface, we->angleDelta().y());
       }
@@ -938,14 +979,16 @@ void TMainCPCForm::ShowCreateNewDisk() {
   TCreateNewDiskForm form(settings_.DISKDIR, this);
   form.exec();
   PauseRuleEnd();
+  if (!form.LastWritten.isEmpty()) statusBar()->showMessage("New image saved to " + form.LastWritten, 8000);
 }
 
 void TMainCPCForm::ShowAbout() {
   PauseRuleBegin();
   QMessageBox box(this);
   box.setWindowTitle("About...");
-  box.setText("Pellucidore\nVersion 1.1");
-  box.setTextFormat(Qt::PlainText);
+  box.setTextFormat(Qt::RichText);
+  box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+  box.setText(AboutText());
   box.addButton("Ok", QMessageBox::AcceptRole);
   box.exec();
   PauseRuleEnd();
@@ -955,24 +998,26 @@ void TMainCPCForm::LoadProfileClicked() {
   PauseRuleBegin();
   const QString chosen = QFileDialog::getOpenFileName(this, "Load Profile", QString::fromStdString(settings_.PFLDIR),
                                                       "PFL files (*.pfl)");
-  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
-    // The profile being left records the disks really in the drives, not
-    // the ones read at start-up.
-    drives_->StoreInSettings();
-    if (settings_.ProfileCommitted) SaveProfile(settings_);
-    SaveProfileState(settings_);
-    CloseDevices();
-    settings_.LASTPROFILE = (QStringLiteral("/") + QFileInfo(chosen).fileName()).toStdString();
-    const SettingsResult r = LoadProfile(settings_);
-    if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
-    UpdateProfileCaptions();
-    ApplyProfile(*machine_, settings_);
-    OpenDevices();
-    ResetMachine(*machine_);
-    drives_->Reinsert();
-    ApplyDisplaySettings();
-  }
+  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) SwitchProfile(QFileInfo(chosen).fileName());
   PauseRuleEnd();
+}
+
+void TMainCPCForm::SwitchProfile(const QString& fileName) {
+  drives_->StoreInSettings();  // the disks stay in their drives
+  if (settings_.ProfileCommitted) SaveProfile(settings_);
+  SaveProfileState(settings_);
+  CloseDevices();
+  settings_.LASTPROFILE = (QStringLiteral("/") + fileName).toStdString();
+  const SettingsResult r = LoadProfile(settings_);
+  if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+  UpdateProfileCaptions();
+  ApplyProfile(*machine_, settings_);
+  OpenDevices();
+  ResetMachine(*machine_);
+  drives_->Reinsert();
+  ApplyDisplaySettings();
+  UpdateMachineChecks();
+  ShowBuiltInRoms();
 }
 
 void TMainCPCForm::CreateProfileClicked() {

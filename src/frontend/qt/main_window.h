@@ -8,9 +8,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
@@ -26,6 +29,8 @@
 #include "platform/parport_printer.h"
 
 class DriveMenus;
+class FileOpener;
+struct CpcModel;
 class CaptureController;
 class FrameView;
 class LampPanel;
@@ -64,6 +69,17 @@ class TMainCPCForm : public QMainWindow {
   void StartEmulation();  // what the first status tick does
   void DebuggerClicked();  // ToolButton7
 
+  // Files from the command line: disks, archives, snapshots (by content),
+  // run with AUTORUN. Returns what the status bar was told.
+  QString OpenFiles(const QStringList& files);
+  FileOpener* opener() const { return opener_; }
+  // Loads the profile of that name from PFLDIR and resets into it.
+  // Call with the emulation suspended.
+  void SwitchProfile(const QString& fileName);
+  // View > 1x..4x: the client area for that multiple of 384 x 288.
+  void SetPictureScale(int scale);
+  QLabel* statePanel() const { return panelState_; }
+
   // Suspend around a modal dialog while the user has not paused.
   void PauseRuleBegin();
   void PauseRuleEnd();
@@ -87,6 +103,8 @@ class TMainCPCForm : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   class Hooks;
@@ -115,6 +133,12 @@ class TMainCPCForm : public QMainWindow {
   void CreateProfileClicked();
   void AutoTypeTick();
   void ShowAutoType();
+  void FirstStartGeometry();
+  void ShowBuiltInRoms();
+  void BuildMachineMenu(QMenu* menu);
+  void BuildViewMenu(QMenu* menu);
+  void UpdateMachineChecks();
+  QString AboutText() const;
 
   std::filesystem::path startDir_;
   Settings settings_;
@@ -152,6 +176,9 @@ class TMainCPCForm : public QMainWindow {
   QLabel* panelA_ = nullptr;
   QLabel* panelB_ = nullptr;
   QLabel* panelSpeed_ = nullptr;
+  QLabel* panelState_ = nullptr;
+  FileOpener* opener_ = nullptr;
+  std::vector<std::pair<const CpcModel*, QAction*>> modelActions_;
   QToolBar* toolBar_ = nullptr;
   QTimer statusTimer_;
   QTimer autoTypeTimer_;

@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <filesystem>
 
+#include "frontend/open_files.h"
 #include "frontend/qt/main_window.h"
 #include "frontend/settings.h"
 #include "storage/snapshot.h"
@@ -35,7 +36,11 @@ void LoadSnapshotClicked(TMainCPCForm& form) {
   form.PauseRuleBegin();
   const QString chosen = QFileDialog::getOpenFileName(&form, "Load Snapshot",
                                                       QString::fromStdString(form.settings().SNAPDIR), kFilter);
-  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) ShowRefusal(form, LoadSnapshot(form.machine(), LocalPath(chosen)));
+  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
+    const SnapshotResult loaded = LoadSnapshot(form.machine(), LocalPath(chosen));
+    ShowRefusal(form, loaded);
+    if (loaded.Ok) AddRecentFile(form.settings().RECENT, QFileInfo(chosen).absoluteFilePath().toStdString());
+  }
   form.PauseRuleEnd();
 }
 
@@ -46,7 +51,12 @@ void SaveSnapshotClicked(TMainCPCForm& form) {
                                                       QString::fromStdString(form.settings().SNAPDIR),
                                                       QString(kFilter) + ";;" + kVersion1Filter, &type);
   const int version = type == kVersion1Filter ? 1 : kSnapshotDefaultVersion;
-  if (!chosen.isEmpty()) ShowRefusal(form, SaveSnapshot(form.machine(), SnapshotFileName(LocalPath(chosen)), version));
+  if (!chosen.isEmpty()) {
+    const std::filesystem::path file = SnapshotFileName(LocalPath(chosen));
+    const SnapshotResult saved = SaveSnapshot(form.machine(), file, version);
+    ShowRefusal(form, saved);
+    if (saved.Ok) form.statusBar()->showMessage("Snapshot saved to " + QString::fromStdString(file.string()), 8000);
+  }
   form.PauseRuleEnd();
 }
 

@@ -107,7 +107,10 @@ TEST_F(CpcConfigTest, CaptionAndBrand) {
 }
 
 TEST_F(CpcConfigTest, RomBoxes) {
+  // The folder's own files only: the built-in firmware is switched off here.
+  setenv("PELLUCIDORE_BUILTIN_ROM_DIR", "", 1);
   d.LoadFromSettings(s);
+  unsetenv("PELLUCIDORE_BUILTIN_ROM_DIR");
   // Every ROM box offers EMPTY and the ROM files; names are shown as
   // stored and stored upper-cased.
   for (QComboBox* box : d.RomBoxes) {
@@ -129,9 +132,29 @@ TEST_F(CpcConfigTest, RomBoxes) {
 
   // A file added while the program runs is offered the next time.
   std::ofstream(romDir / "Parados.ROM") << "x";
+  setenv("PELLUCIDORE_BUILTIN_ROM_DIR", "", 1);
   d.LoadFromSettings(s);
+  unsetenv("PELLUCIDORE_BUILTIN_ROM_DIR");
   EXPECT_EQ(d.RomBoxes[0]->count(), 4);
   EXPECT_EQ(d.RomBoxes[0]->currentText(), "6128LOW.ROM");
+}
+
+TEST_F(CpcConfigTest, AModelFillsInRomsRamAndBrand) {
+  s.VENDOR = 10;
+  s.ROMLow = "MYOS.ROM";
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.ModelBox->currentText(), "Custom");  // no model has this lower ROM
+  EXPECT_GE(d.RomBoxes[0]->findText("464LOW.ROM"), 0) << "the built-in firmware is offered";
+  d.ModelBox->setCurrentIndex(1);
+  emit d.ModelBox->activated(1);
+  d.ApplyCpcConfiguration(s);
+  EXPECT_EQ(s.ROMLow, "464LOW.ROM");
+  EXPECT_EQ(s.ROM[0], "464BASIC.ROM");
+  EXPECT_EQ(s.ROM[7], "EMPTY");
+  EXPECT_EQ(s.RAM, -1);
+  EXPECT_EQ(s.VENDOR, 14);
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.ModelBox->currentText(), "CPC 464");
 }
 
 TEST_F(CpcConfigTest, ParallelPortControls) {
