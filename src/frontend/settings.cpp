@@ -434,6 +434,11 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.OVERLAY = ini.Bool("MISC", "OVERLAY", d.OVERLAY);
   s.OVERLAYCOLOR = ini.Int("MISC", "OVERLAYCOLOR", d.OVERLAYCOLOR);
   s.FDDSOUNDENABLE = ini.Bool("MISC", "FDDSOUNDENABLE", d.FDDSOUNDENABLE);
+  s.KEYBOARDMODE = ini.Int("MISC", "KEYBOARDMODE", d.KEYBOARDMODE) == 0 ? 0 : 1;
+  s.KEYJOYSTICK = ini.Bool("MISC", "KEYJOYSTICK", d.KEYJOYSTICK);
+  s.KEYJOYFIRE1 = ini.Int("MISC", "KEYJOYFIRE1", d.KEYJOYFIRE1);
+  s.KEYJOYFIRE2 = ini.Int("MISC", "KEYJOYFIRE2", d.KEYJOYFIRE2);
+  s.PADJOYSTICK = ini.Bool("MISC", "PADJOYSTICK", d.PADJOYSTICK);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -464,6 +469,11 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "INDIVIDUALSET", s.INDIVIDUALSET);
     ini.Set("MISC", "VIDEODIALOG", s.VIDEODIALOG);
     ini.Set("MISC", "FDDSOUNDENABLE", s.FDDSOUNDENABLE);
+    ini.Set("MISC", "KEYBOARDMODE", s.KEYBOARDMODE);
+    ini.Set("MISC", "KEYJOYSTICK", s.KEYJOYSTICK);
+    ini.Set("MISC", "KEYJOYFIRE1", s.KEYJOYFIRE1);
+    ini.Set("MISC", "KEYJOYFIRE2", s.KEYJOYFIRE2);
+    ini.Set("MISC", "PADJOYSTICK", s.PADJOYSTICK);
   });
 }
 
@@ -475,6 +485,7 @@ SettingsResult SaveLastState(const Settings& s) {
     ini.Set("MISC", "LASTPROFILE", s.LASTPROFILE);
     ini.Set("MISC", "OVERLAY", s.OVERLAY);
     ini.Set("MISC", "OVERLAYCOLOR", s.OVERLAYCOLOR);
+    ini.Set("MISC", "KEYBOARDMODE", s.KEYBOARDMODE);  // switched from the menu too
   });
 }
 

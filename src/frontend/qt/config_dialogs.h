@@ -163,7 +163,10 @@ class TMiscConfigMenu : public QDialog {
   QCheckBox* Toolbar = nullptr;
   QCheckBox* FddSound = nullptr;
   QCheckBox* IndividualSet = nullptr;
-  // Buttons
+  // Joystick: PADJOYSTICK, KEYJOYSTICK, KEYJOYFIRE1, KEYJOYFIRE2
+  QCheckBox* PadJoystick = nullptr;
+  QCheckBox* KeyJoystick = nullptr;
+  std::array<QComboBox*, 2> FireKeys{};  // item data: virtual-key code
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;
 

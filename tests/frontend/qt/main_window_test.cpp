@@ -98,7 +98,8 @@ TEST_F(MainWindow, CaptionsAndHints) {
   }
   EXPECT_EQ(top, (std::vector<std::string>{"File", "Options", "Profiles", "Tools", "Help"}));
   EXPECT_EQ(items["File"], (std::vector<std::string>{"Floppy A:", "Floppy B:", "Load SnapShot", "Save Snapshot", "Exit"}));
-  EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)"}));
+  EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)",
+                                                        "Keyboard: Positional", "Keyboard: Symbolic (Alt+F1)"}));
   EXPECT_EQ(items["Profiles"],
             (std::vector<std::string>{"Create New Profile", "Load Profile", "Current: Default.pfl"}));
   EXPECT_EQ(items["Tools"], (std::vector<std::string>{"Create New Disk", "Keyboard Mapper", "AutoType"}));
