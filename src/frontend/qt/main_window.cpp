@@ -771,7 +771,10 @@ void TMainCPCForm::ApplyJoystickSettings() {
 }
 
 void TMainCPCForm::ReleaseMouseDirections() {
-  for (int bit : {kJoyLeft, kJoyRight, kJoyUp, kJoyDown}) MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
+  // Directions the keyboard joystick or a pad holds stay held.
+  const uint8_t heldElsewhere = keyJoystick_ | pads_.Held(0);
+  for (int bit : {kJoyLeft, kJoyRight, kJoyUp, kJoyDown})
+    if (!(heldElsewhere & (1u << bit))) MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
 }
 
 bool TMainCPCForm::KeyboardJoystickKey(int code, bool down) {
@@ -863,8 +866,10 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* eve
       ServiceKeys();
       return true;
     }
-    // The host's Caps Lock already decides the case of the characters.
+    // The host's Caps Lock already decides the case of the characters, and
+    // a dead key's character comes with the key after it.
     if (key == vk::kCapital) return true;
+    if (event->key() >= Qt::Key_Dead_Grave && event->key() <= Qt::Key_Dead_Longsolidusoverlay) return true;
     // Keys that type a character type it; CONTROL combinations and the
     // keypad (the CPC's f-keys) stay keys. A character the CPC lacks types
     // nothing.

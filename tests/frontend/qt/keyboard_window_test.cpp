@@ -216,6 +216,21 @@ TEST_F(KeyboardWindow, OverlappingPressesLeaveNothingStuck) {
   EXPECT_TRUE(NoKeyHeld());
 }
 
+TEST_F(KeyboardWindow, DeadKeyTypesNothingAndTheKeyAfterItTypesTheAccent) {
+  // French ^ then Space: the dead key sits where a US keyboard has [ (the
+  // CPC's @ by place), and must not type that.
+  Send(window.get(), QEvent::KeyPress, Qt::Key_Dead_Circumflex, Qt::NoModifier, 26 + 8);
+  Ticks(3);
+  Send(window.get(), QEvent::KeyRelease, Qt::Key_Dead_Circumflex, Qt::NoModifier, 26 + 8);
+  Ticks(3);
+  Send(window.get(), QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, 57 + 8, "^");
+  Ticks(5);
+  Send(window.get(), QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, 57 + 8, " ");
+  Ticks(3);
+  EXPECT_EQ(TypedLine(machine()), "^");
+  EXPECT_TRUE(NoKeyHeld());
+}
+
 TEST_F(KeyboardWindow, AltF1SwitchesToPositionalWhereKeysGoByPlace) {
   Send(window.get(), QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier, 64);
   Send(window.get(), QEvent::KeyPress, Qt::Key_F1, Qt::AltModifier, 67);
@@ -340,6 +355,7 @@ TEST_F(KeyboardWindow, MouseJoystickFollowsThePointerAndStops) {
 
 TEST_F(KeyboardWindow, KeyboardJoystickUsesCursorKeysAndTheChosenFireKeys) {
   window->settings().KEYJOYSTICK = true;
+  window->settings().MOUSEEN = true;  // a key lets go of the mouse's directions, not of these
   RunJoystickLoop();
   Send(window.get(), QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, 111);
   EXPECT_EQ(Joy0(), 1);
