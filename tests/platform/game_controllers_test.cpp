@@ -53,9 +53,18 @@ class VirtualPad {
 class Pads : public testing::Test {
  protected:
   void SetUp() override {
-    if (!pads.Open()) GTEST_SKIP() << "SDL joystick support does not start here";
+    // The test's own hold on SDL's joysticks: its virtual pads outlive
+    // pads.Close().
+    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0 || !pads.Open())
+      GTEST_SKIP() << "SDL joystick support does not start here";
+    sdlStarted = true;
     KeyboardReset(k);
   }
+  void TearDown() override {
+    pads.Close();
+    if (sdlStarted) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+  }
+  bool sdlStarted = false;
   uint8_t Pressed(uint32_t line) const { return static_cast<uint8_t>(~KeyboardLine(k, line)); }
   GameControllers pads;
   KeyboardState k;

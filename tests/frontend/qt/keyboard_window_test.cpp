@@ -22,6 +22,10 @@
 #include "frontend/qt/modal_helper.h"
 #include "frontend/qt/qt_test_app.h"
 
+#ifdef PELLUCIDORE_HAVE_SDL2
+#include <SDL.h>
+#endif
+
 namespace fs = std::filesystem;
 using namespace cpc_screen;
 
@@ -370,5 +374,32 @@ TEST_F(KeyboardWindow, KeyboardJoystickUsesCursorKeysAndTheChosenFireKeys) {
   EXPECT_EQ(machine().Keyboard.Matrix[0].load(), 0xFF);  // the CPC's cursor keys stay up
   window->settings().KEYJOYSTICK = false;
 }
+
+#ifdef PELLUCIDORE_HAVE_SDL2
+TEST_F(KeyboardWindow, PadPluggedInWhileRunningReachesJoystickZero) {
+  if (!window->pads().IsOpen()) GTEST_SKIP() << "SDL joystick support does not start here";
+  // The test's own hold on SDL's joysticks, so that its pad outlives the
+  // window's closing of them.
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+  const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 2, 2, 1);
+  ASSERT_GE(index, 0) << SDL_GetError();
+  SDL_Joystick* pad = SDL_JoystickOpen(index);
+  ASSERT_TRUE(pad);
+  const SDL_JoystickID id = SDL_JoystickInstanceID(pad);
+  SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_UP);
+  SDL_JoystickSetVirtualButton(pad, 0, 1);
+  // The window's own poll timer finds it.
+  EXPECT_TRUE(ProcessEventsUntil([&] { return machine().Keyboard.Matrix[9].load() == (0xFF & ~(1 | 32)); }, 2000));
+  // Switched off on the Joystick page: released at once.
+  window->settings().PADJOYSTICK = false;
+  window->ApplyJoystickSettings();
+  EXPECT_EQ(machine().Keyboard.Matrix[9].load(), 0xFF);
+  EXPECT_FALSE(window->pads().IsOpen());
+  SDL_JoystickClose(pad);
+  for (int i = 0; i < SDL_NumJoysticks(); ++i)
+    if (SDL_JoystickGetDeviceInstanceID(i) == id) SDL_JoystickDetachVirtual(i);
+  SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
+#endif
 
 }  // namespace
