@@ -609,6 +609,7 @@ void TMainCPCForm::DebuggerClicked() {
 void TMainCPCForm::ResetClicked() {
   PauseRuleBegin();
   ResetMachine(*machine_);
+  ReleaseAllKeys();  // the reset let go of the matrix; forget what held it
   PauseRuleEnd();
 }
 
