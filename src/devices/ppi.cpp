@@ -120,6 +120,8 @@ void KeyUp(KeyboardState& k, const KeyMap& map, uint32_t code) {
 }
 
 uint8_t KeyboardLine(const KeyboardState& k, uint32_t line) {
+  // One writer (the emulation thread): no read-modify-write needed.
+  if ((line & 15) == 2) k.ShiftLineReads.store(k.ShiftLineReads.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   return k.Matrix[line & 15].load(std::memory_order_relaxed);
 }
 

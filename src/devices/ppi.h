@@ -33,6 +33,9 @@ struct PpiState {
 // emulation reads it, one byte at a time.
 struct KeyboardState {
   std::atomic<uint8_t> Matrix[16];
+  // Reads of line 2 (SHIFT, CONTROL) by the program: the firmware reads it
+  // once per keyboard scan, so the host can wait for scans to see a change.
+  mutable std::atomic<uint32_t> ShiftLineReads{0};
 };
 
 // The joystick is line 9.

@@ -27,18 +27,34 @@ constexpr uint8_t kLetterKeys[26][2] = {
 
 }  // namespace
 
-AutoTypeKey AutoTypeKeyFor(uint8_t c) {
-  if (c >= 'a' && c <= 'z') return {kLetterKeys[c - 'a'][0], kLetterKeys[c - 'a'][1], false};
-  if (c >= 'A' && c <= 'Z') return {kLetterKeys[c - 'A'][0], kLetterKeys[c - 'A'][1], true};
-  if (c == 13) return {2, 2, false};  // RETURN
-  if (c == 10) return {2, 7, false};  // CONTROL alone types nothing
-  if (c == '^') return {3, 0, false};
-  if (c == 163) return {3, 0, true};  // pound sign
-  for (const CharKey& k : kSymbolKeys) {
-    if (c == static_cast<uint8_t>(k.Plain)) return {k.Line, k.Bit, false};
-    if (c == static_cast<uint8_t>(k.Shifted)) return {k.Line, k.Bit, true};
+bool CpcKeyForCharacter(uint8_t c, AutoTypeKey& key) {
+  if (c >= 'a' && c <= 'z') key = {kLetterKeys[c - 'a'][0], kLetterKeys[c - 'a'][1], false};
+  else if (c >= 'A' && c <= 'Z') key = {kLetterKeys[c - 'A'][0], kLetterKeys[c - 'A'][1], true};
+  else if (c == ' ') key = {5, 7, false};
+  else if (c == 13) key = {2, 2, false};  // RETURN
+  else if (c == 10) key = {2, 7, false};  // CONTROL alone types nothing
+  else if (c == '^') key = {3, 0, false};
+  else if (c == 163) key = {3, 0, true};  // pound sign
+  else {
+    for (const CharKey& k : kSymbolKeys) {
+      if (c == static_cast<uint8_t>(k.Plain)) {
+        key = {k.Line, k.Bit, false};
+        return true;
+      }
+      if (c == static_cast<uint8_t>(k.Shifted)) {
+        key = {k.Line, k.Bit, true};
+        return true;
+      }
+    }
+    return false;
   }
-  return {5, 7, false};  // everything else, the space included: SPACE BAR
+  return true;
+}
+
+AutoTypeKey AutoTypeKeyFor(uint8_t c) {
+  AutoTypeKey key;
+  if (CpcKeyForCharacter(c, key)) return key;
+  return {5, 7, false};  // everything else: SPACE BAR
 }
 
 std::string AutoTypeTextFromLines(std::string_view text) {

@@ -33,6 +33,9 @@ struct AutoTypeKey {
 
 // The matrix key (and SHIFT) that types one character.
 AutoTypeKey AutoTypeKeyFor(uint8_t c);
+// The same without AutoType's fallback: false for a character no CPC key
+// types (AutoType presses SPACE BAR for those). Space and RETURN count.
+bool CpcKeyForCharacter(uint8_t c, AutoTypeKey& key);
 
 // Editor text to typing text: each line followed by carriage return and
 // line feed. Accepts "\n", "\r\n" and "\r" line ends.

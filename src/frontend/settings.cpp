@@ -445,6 +445,11 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.RECENT.clear();
   for (int i = 1; i <= kRecentFiles; ++i)
     if (std::string f = ini.String("RECENT", "FILE" + std::to_string(i), ""); !f.empty()) s.RECENT.push_back(f);
+  s.KEYBOARDMODE = ini.Int("MISC", "KEYBOARDMODE", d.KEYBOARDMODE) == 0 ? 0 : 1;
+  s.KEYJOYSTICK = ini.Bool("MISC", "KEYJOYSTICK", d.KEYJOYSTICK);
+  s.KEYJOYFIRE1 = ini.Int("MISC", "KEYJOYFIRE1", d.KEYJOYFIRE1);
+  s.KEYJOYFIRE2 = ini.Int("MISC", "KEYJOYFIRE2", d.KEYJOYFIRE2);
+  s.PADJOYSTICK = ini.Bool("MISC", "PADJOYSTICK", d.PADJOYSTICK);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -478,6 +483,11 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "PRINTERIDLE", s.PRINTERIDLE);
     ini.Set("MISC", "REWIND", s.REWIND);
     ini.Set("MISC", "REWINDMEMORY", s.REWINDMEMORY);
+    ini.Set("MISC", "KEYBOARDMODE", s.KEYBOARDMODE);
+    ini.Set("MISC", "KEYJOYSTICK", s.KEYJOYSTICK);
+    ini.Set("MISC", "KEYJOYFIRE1", s.KEYJOYFIRE1);
+    ini.Set("MISC", "KEYJOYFIRE2", s.KEYJOYFIRE2);
+    ini.Set("MISC", "PADJOYSTICK", s.PADJOYSTICK);
   });
 }
 
@@ -493,6 +503,7 @@ SettingsResult SaveLastState(const Settings& s) {
     ini.Set("MISC", "INTEGERSCALE", s.INTEGERSCALE);
     for (int i = 0; i < kRecentFiles; ++i)
       ini.Set("RECENT", "FILE" + std::to_string(i + 1), i < static_cast<int>(s.RECENT.size()) ? s.RECENT[i] : std::string());
+    ini.Set("MISC", "KEYBOARDMODE", s.KEYBOARDMODE);  // switched from the menu too
   });
 }
 

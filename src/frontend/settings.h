@@ -69,6 +69,11 @@ struct Settings {
   bool INTEGERSCALE = false;
   // [RECENT] FILE1..FILE10: disk images and snapshots, newest first.
   std::vector<std::string> RECENT;
+  // Keyboard and joysticks.
+  int32_t KEYBOARDMODE = 1;  // 0 positional (by key place), 1 symbolic (by character)
+  bool KEYJOYSTICK = false;  // cursor keys and two fire keys drive joystick 0
+  int32_t KEYJOYFIRE1 = 90, KEYJOYFIRE2 = 88;  // virtual-key codes (Z, X by place)
+  bool PADJOYSTICK = true;   // host game controllers drive joysticks 0 and 1
   // [FORMS], live window geometry.
   int32_t FORM1XPOS = 100, FORM1YPOS = 100, FORM1W = 392, FORM1H = 384;
   int32_t FORM3XPOS = 400, FORM3YPOS = 100;

@@ -107,7 +107,8 @@ const char* const kSettingsKeys[] = {
     "MISC/PRINTERIDLE",     "MISC/REWIND",        "MISC/REWINDMEMORY",
     "MISC/OVERLAYCOLOR",    "FORMS/FORM1XPOS",    "FORMS/FORM1YPOS",     "FORMS/FORM1W",
     "FORMS/FORM1H",         "FORMS/FORM3XPOS",    "FORMS/FORM3YPOS",     "FORMS/FORM7XPOS",
-    "FORMS/FORM7YPOS"};
+    "FORMS/FORM7YPOS",      "MISC/KEYBOARDMODE",  "MISC/KEYJOYSTICK",    "MISC/KEYJOYFIRE1",
+    "MISC/KEYJOYFIRE2",     "MISC/PADJOYSTICK"};
 
 std::vector<std::string> ProfileKeys() {
   std::vector<std::string> keys = {
@@ -184,6 +185,27 @@ TEST(Settings, FirstStartCreatesBothFilesWithEveryKeyAndA6128) {
   EXPECT_FALSE(LoadSettings(again).FileCreated);
   EXPECT_FALSE(LoadProfile(again).FileCreated);
   EXPECT_EQ(again.ROMLow, "6128LOW.ROM");
+}
+
+TEST(Settings, KeyboardModeIsSymbolicUnlessTheFileSaysPositional) {
+  TempDir dir;
+  dir.MakeDefaultFolders();
+  Settings s = StartUp(dir.path());
+  EXPECT_EQ(s.KEYBOARDMODE, 1);
+  EXPECT_FALSE(s.KEYJOYSTICK);
+  EXPECT_TRUE(s.PADJOYSTICK);
+  s.KEYBOARDMODE = 0;
+  s.KEYJOYSTICK = true;
+  s.KEYJOYFIRE1 = 32;
+  ASSERT_TRUE(SaveSettings(s).Ok);
+  Settings again = StartUp(dir.path());
+  EXPECT_EQ(again.KEYBOARDMODE, 0);
+  EXPECT_TRUE(again.KEYJOYSTICK);
+  EXPECT_EQ(again.KEYJOYFIRE1, 32);
+  // Quitting remembers a mode switched from the menu.
+  again.KEYBOARDMODE = 1;
+  ASSERT_TRUE(SaveLastState(again).Ok);
+  EXPECT_EQ(StartUp(dir.path()).KEYBOARDMODE, 1);
 }
 
 TEST(Settings, WithoutProfilesFolderTheProfileWriteFailsAndLeavesNoFile) {

@@ -22,6 +22,7 @@
 
 #include "core/builtin_roms.h"
 #include "frontend/machine_models.h"
+#include "devices/keymap.h"
 #include "frontend/qt/main_window.h"
 #include "frontend/qt/rewind_control.h"
 #include "platform/cups_printer.h"
@@ -515,7 +516,7 @@ void TCPCConfigMenu::ApplyCpcConfiguration(Settings& s) const {
 TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Misc Configuration");
   QHBoxLayout* buttons = nullptr;
-  BuildFrame(this, TreeView1, Pages, {"Directories", "Screenshots", "Capture", "Misc"}, buttons);
+  BuildFrame(this, TreeView1, Pages, {"Directories", "Screenshots", "Capture", "Misc", "Joystick"}, buttons);
 
   ChooseDirectory = [](QWidget* parent, const QString& current) {
     return QFileDialog::getExistingDirectory(parent, "Select Directory", current);
@@ -649,6 +650,28 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
                            "When the kept seconds need more, the oldest are dropped");
     page->addStretch(1);
   }
+  // Joystick
+  {
+    QVBoxLayout* page = AddPage(Pages, "Joystick");
+    PadJoystick = new QCheckBox("Game controllers drive CPC joysticks 0 and 1");
+    KeyJoystick = new QCheckBox("Keyboard joystick: the cursor keys and\ntwo fire keys drive CPC joystick 0");
+    page->addWidget(PadJoystick);
+    page->addWidget(KeyJoystick);
+    auto* keys = new QGridLayout;
+    FireKeys = {new QComboBox, new QComboBox};
+    // Keys a player can reach beside the cursor keys, by place.
+    std::vector<int> codes = {32, 16, 272, 17, 273, 9, 13, 301, 302, 292, 291, 289, 290};
+    for (int c = 'A'; c <= 'Z'; ++c) codes.push_back(c);
+    for (int c = '0'; c <= '9'; ++c) codes.push_back(c);
+    for (int c = 96; c <= 105; ++c) codes.push_back(c);
+    for (size_t i = 0; i < FireKeys.size(); ++i) {
+      for (int code : codes) FireKeys[i]->addItem(Q(KeyName(static_cast<uint32_t>(code))), code);
+      keys->addWidget(new QLabel(i == 0 ? "FIRE 1 key:" : "FIRE 2 key:"), static_cast<int>(i), 0);
+      keys->addWidget(FireKeys[i], static_cast<int>(i), 1);
+    }
+    page->addLayout(keys);
+    page->addStretch(1);
+  }
 
   ApplyButton = AddButton(this, buttons, "Apply");
   ApplyButton->setToolTip("Apply All Changes and Exit Configuration");
@@ -697,6 +720,18 @@ void TMiscConfigMenu::LoadFromSettings(const Settings& s) {
   const std::string printer = CupsPrinter::DefaultDestination(&why);
   DefaultPrinterLabel->setText(printer.empty() ? Q("Default printer: none (" + why + ")")
                                                : Q("Default printer: " + printer));
+  PadJoystick->setChecked(s.PADJOYSTICK);
+  KeyJoystick->setChecked(s.KEYJOYSTICK);
+  for (size_t i = 0; i < FireKeys.size(); ++i) {
+    const int code = i == 0 ? s.KEYJOYFIRE1 : s.KEYJOYFIRE2;
+    int index = FireKeys[i]->findData(code);
+    // A key chosen by editing the file is kept and shown by its name.
+    if (index < 0) {
+      FireKeys[i]->addItem(Q(KeyName(static_cast<uint32_t>(code))), code);
+      index = FireKeys[i]->count() - 1;
+    }
+    FireKeys[i]->setCurrentIndex(index);
+  }
 }
 
 bool TMiscConfigMenu::ShowMiscConfiguration(const Settings& s) {
@@ -726,6 +761,10 @@ void TMiscConfigMenu::ApplyMiscConfiguration(Settings& s) const {
   s.REWINDMEMORY = RewindMemory->value();
   s.FDDSOUNDENABLE = FddSound->isChecked();
   s.VIDEODIALOG = VideoDialog->isChecked();
+  s.PADJOYSTICK = PadJoystick->isChecked();
+  s.KEYJOYSTICK = KeyJoystick->isChecked();
+  s.KEYJOYFIRE1 = FireKeys[0]->currentData().toInt();
+  s.KEYJOYFIRE2 = FireKeys[1]->currentData().toInt();
 }
 
 // ---------------------------------------------------------------------------
@@ -753,6 +792,7 @@ void RunMiscConfiguration(TMainCPCForm& window, TMiscConfigMenu& dialog) {
     const Settings before = window.settings();
     dialog.ApplyMiscConfiguration(window.settings());
     window.ApplyMiscConfiguration(before);
+    window.ApplyJoystickSettings();
     Warn(&window, SaveSettings(window.settings()));
   }
   window.PauseRuleEnd();

@@ -169,6 +169,10 @@ class TMiscConfigMenu : public QDialog {
   QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
   QCheckBox* Rewind = nullptr;            // REWIND
   QSpinBox* RewindMemory = nullptr;       // REWINDMEMORY
+  // Joystick: PADJOYSTICK, KEYJOYSTICK, KEYJOYFIRE1, KEYJOYFIRE2
+  QCheckBox* PadJoystick = nullptr;
+  QCheckBox* KeyJoystick = nullptr;
+  std::array<QComboBox*, 2> FireKeys{};  // item data: virtual-key code
   // Buttons
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;

@@ -40,6 +40,8 @@ class TKeyBoardMapper : public QDialog {
   // What the armed hook does with a key-down message of a PC key code.
   void KeyMessage(int code);
   bool Armed() const { return armed_; }
+  // Says which keyboard mode the map serves (KEYBOARDMODE).
+  void ShowKeyboardMode(int mode);
 
   std::vector<QToolButton*> KeyButtons;  // in kCpcKeyLayout order
   QPushButton* Button1 = nullptr;        // "ASSIGN KEY"
@@ -47,6 +49,7 @@ class TKeyBoardMapper : public QDialog {
   QPushButton* Button3 = nullptr;        // "Ok"
   QLabel* Label2 = nullptr;              // "CPC Key: "
   QLabel* Label3 = nullptr;              // "PC Key:"
+  QLabel* ModeLabel = nullptr;
   int SelectedLine = -1, SelectedBit = -1;
 
  protected:

@@ -1,13 +1,16 @@
 #include "frontend/qt/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -50,11 +53,25 @@ const char* const TMainCPCForm::kHotKeyText =
     "Alt+Numpad +/-\t\tZoom in/Out\rAlt+Arrow keys\t\tMove the zoomed image\r"
     "Alt+Left Mouse Key\tEmulate Middle Mouse Key\r"
     "Shift+F5..F8\t\tQuick Save Snapshot Slot 1..4\rCtrl+F5..F8\t\tQuick Load Snapshot Slot 1..4\r"
-    "Shift+F4 (hold)\t\tRewind, one second per step";
+    "Shift+F4 (hold)\t\tRewind, one second per step\r"
+    "Alt+F1\t\t\tKeyboard: Positional/Symbolic";
 
 namespace {
 
-constexpr int kF2 = 0x71, kF3 = 0x72, kF4 = 0x73, kF5 = 0x74, kF6 = 0x75, kF7 = 0x76, kF8 = 0x77, kF9 = 0x78,
+// How long a mouse move holds its joystick directions when no other input
+// follows: the stand-in for the next timer or paint message, which released
+// them where this rule comes from. Long enough for the firmware's 50 Hz scan
+// to see every move.
+constexpr int kMouseJoystickHoldMs = 60;
+constexpr int kPadPollMs = 10;
+constexpr int kKeysServiceMs = 5;  // a quarter of a keyboard scan
+
+// 0 for the left Shift key, 1 for the right one (X11 key code 62).
+int RightShift(const QKeyEvent* event, int code) {
+  return (code & vk::kExtended) || (event && event->nativeScanCode() == 62) ? 1 : 0;
+}
+
+constexpr int kF1 = 0x70, kF2 = 0x71, kF3 = 0x72, kF4 = 0x73, kF5 = 0x74, kF6 = 0x75, kF7 = 0x76, kF8 = 0x77, kF9 = 0x78,
               kF10 = 0x79, kF11 = 0x7A;
 
 // Overlay text colours by OVERLAYCOLOR.
@@ -309,6 +326,14 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   }
 
   qApp->installEventFilter(this);
+  mouseHoldTimer_.setSingleShot(true);
+  mouseHoldTimer_.setInterval(kMouseJoystickHoldMs);
+  connect(&mouseHoldTimer_, &QTimer::timeout, this, &TMainCPCForm::ReleaseMouseDirections);
+  keysTimer_.setInterval(kKeysServiceMs);
+  connect(&keysTimer_, &QTimer::timeout, this, &TMainCPCForm::ServiceKeys);
+  padTimer_.setInterval(kPadPollMs);
+  connect(&padTimer_, &QTimer::timeout, this, &TMainCPCForm::PollPads);
+  if (pads_.IsOpen()) padTimer_.start();
   statusTimer_.setInterval(300);
   connect(&statusTimer_, &QTimer::timeout, this, &TMainCPCForm::StatusTimerTick);
   statusTimer_.start();
@@ -416,6 +441,15 @@ void TMainCPCForm::BuildMenus() {
   options->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
   options->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   options->addAction("FullScreen (F11)", this, [this] { ToggleFullScreen(); });
+  options->addSeparator();
+  auto* keyboardModes = new QActionGroup(this);
+  positionalKeysAction = options->addAction("Keyboard: Positional", this, [this] { SetKeyboardMode(0); });
+  symbolicKeysAction = options->addAction("Keyboard: Symbolic (Alt+F1)", this, [this] { SetKeyboardMode(1); });
+  for (QAction* a : {positionalKeysAction, symbolicKeysAction}) {
+    a->setCheckable(true);
+    keyboardModes->addAction(a);
+  }
+  (settings_.KEYBOARDMODE ? symbolicKeysAction : positionalKeysAction)->setChecked(true);
 
   QMenu* profiles = menuBar()->addMenu("Profiles");
   profiles->addAction("Create New Profile", this, [this] { CreateProfileClicked(); });
@@ -493,6 +527,7 @@ void TMainCPCForm::UpdateLamps() {
 }
 
 void TMainCPCForm::OpenDevices() {
+  if (settings_.PADJOYSTICK) pads_.Open();
   SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
                       static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
   if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
@@ -521,6 +556,8 @@ void TMainCPCForm::OpenDevices() {
 }
 
 void TMainCPCForm::CloseDevices() {
+  padTimer_.stop();
+  pads_.Close();
   SoundClose(sound_, machine_->Psg);
   PrinterStop(*machine_);
   SerialClose(machine_->Serial);
@@ -645,6 +682,7 @@ void TMainCPCForm::DebuggerClicked() {
 void TMainCPCForm::ResetClicked() {
   PauseRuleBegin();
   ResetMachine(*machine_);
+  ReleaseAllKeys();  // the reset let go of the matrix; forget what held it
   PauseRuleEnd();
 }
 
@@ -775,7 +813,71 @@ void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
   view_->SetSmooth(settings_.DIRECTXSTRETCH, source);
 }
 
-bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
+void TMainCPCForm::SetKeyboardMode(int mode) {
+  ReleaseAllKeys();
+  settings_.KEYBOARDMODE = mode ? 1 : 0;
+  (settings_.KEYBOARDMODE ? symbolicKeysAction : positionalKeysAction)->setChecked(true);
+  statusBar()->showMessage(settings_.KEYBOARDMODE ? "Keyboard: Symbolic" : "Keyboard: Positional", 3000);
+}
+
+void TMainCPCForm::ReleaseAllKeys() {
+  KeyboardState& k = machine_->Keyboard;
+  SymbolicReleaseAll(symbolic_, k);
+  keysTimer_.stop();
+  KeyboardReset(k);
+  keyJoystick_ = 0;
+  pads_.Release(k);
+}
+
+void TMainCPCForm::PollPads() { pads_.Poll(machine_->Keyboard); }
+
+void TMainCPCForm::ServiceKeys() {
+  SymbolicService(symbolic_, machine_->Keyboard);
+  if (SymbolicPending(symbolic_)) {
+    if (!keysTimer_.isActive()) keysTimer_.start();
+  } else {
+    keysTimer_.stop();
+  }
+}
+
+void TMainCPCForm::ApplyJoystickSettings() {
+  ReleaseAllKeys();
+  if (settings_.PADJOYSTICK && !pads_.IsOpen() && pads_.Open()) padTimer_.start();
+  if (!settings_.PADJOYSTICK && pads_.IsOpen()) {
+    padTimer_.stop();
+    pads_.Close();
+  }
+}
+
+void TMainCPCForm::ReleaseMouseDirections() {
+  // Directions the keyboard joystick or a pad holds stay held.
+  const uint8_t heldElsewhere = keyJoystick_ | pads_.Held(0);
+  for (int bit : {kJoyLeft, kJoyRight, kJoyUp, kJoyDown})
+    if (!(heldElsewhere & (1u << bit))) MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
+}
+
+bool TMainCPCForm::KeyboardJoystickKey(int code, bool down) {
+  if (!settings_.KEYJOYSTICK) return false;
+  uint8_t bit;
+  if (code == vk::kUp + vk::kExtended) bit = kJoyUp;
+  else if (code == vk::kDown + vk::kExtended) bit = kJoyDown;
+  else if (code == vk::kLeft + vk::kExtended) bit = kJoyLeft;
+  else if (code == vk::kRight + vk::kExtended) bit = kJoyRight;
+  else if (code == settings_.KEYJOYFIRE1) bit = kJoyFire1;
+  // FIRE 2 is bit 4 on the CPC (CPC464 user manual, JOY table).
+  else if (code == settings_.KEYJOYFIRE2) bit = 4;
+  else return false;
+  if (down) {
+    keyJoystick_ |= static_cast<uint8_t>(1u << bit);
+    MatrixPress(machine_->Keyboard, kJoystickLine, bit);
+  } else if (keyJoystick_ & (1u << bit)) {
+    keyJoystick_ &= static_cast<uint8_t>(~(1u << bit));
+    MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
+  }
+  return true;
+}
+
+bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
   const int key = code & 0xFF;
   if (key == vk::kMenu) {
     altHeld_ = true;
@@ -787,8 +889,14 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
     if (!autoRepeat) ToggleFullScreen();
     return true;
   }
+  // Any key ends a mouse move's joystick directions.
+  if (settings_.MOUSEEN) ReleaseMouseDirections();
   // Toggles act once per press, not per auto-repeat.
   switch (key) {
+    case kF1:
+      if (!altHeld_) break;
+      if (!autoRepeat) SetKeyboardMode(settings_.KEYBOARDMODE ? 0 : 1);
+      return true;
     case kF2:
       if (autoRepeat) return true;
       if (altHeld_) {
@@ -834,13 +942,46 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
       default: break;
     }
   }
-  if (isActiveWindow() && !autoRepeat) KeyDown(machine_->Keyboard, keyMap_, static_cast<uint32_t>(code));
-  return isActiveWindow();
+  if (!toCpc) return false;
+  if (autoRepeat) return true;  // the CPC repeats by itself
+  if (KeyboardJoystickKey(code, true)) return true;
+  KeyboardState& k = machine_->Keyboard;
+  if (settings_.KEYBOARDMODE && event) {
+    if (key == vk::kShift) {
+      SymbolicShift(symbolic_, k, RightShift(event, code), true);
+      ServiceKeys();
+      return true;
+    }
+    // The host's Caps Lock already decides the case of the characters, and
+    // a dead key's character comes with the key after it.
+    if (key == vk::kCapital) return true;
+    if (event->key() >= Qt::Key_Dead_Grave && event->key() <= Qt::Key_Dead_Longsolidusoverlay) return true;
+    // Keys that type a character type it; CONTROL combinations and the
+    // keypad (the CPC's f-keys) stay keys. A character the CPC lacks types
+    // nothing.
+    const QString text = event->text();
+    const bool character = !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0).unicode() != 0x7F;
+    if (character && !(event->modifiers() & (Qt::ControlModifier | Qt::KeypadModifier))) {
+      SymbolicKeyDown(symbolic_, k, HostKeyFromEvent(event), text.toUcs4().value(0));
+      ServiceKeys();
+      return true;
+    }
+  }
+  KeyDown(k, keyMap_, static_cast<uint32_t>(code));
+  return true;
 }
 
-bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
+bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
   if (autoRepeat) return true;  // X11 repeats as release/press pairs
-  if (isActiveWindow()) KeyUp(machine_->Keyboard, keyMap_, static_cast<uint32_t>(code));
+  if (toCpc) {
+    KeyboardState& k = machine_->Keyboard;
+    // Released by what its press did, whatever the mode or modifiers now.
+    const bool typed = event && SymbolicKeyUp(symbolic_, k, HostKeyFromEvent(event));
+    KeyboardJoystickKey(code, false);
+    if ((code & 0xFF) == vk::kShift && settings_.KEYBOARDMODE) SymbolicShift(symbolic_, k, RightShift(event, code), false);
+    else if (!typed) KeyUp(k, keyMap_, static_cast<uint32_t>(code));
+    ServiceKeys();
+  }
   const int key = code & 0xFF;
   if (key == vk::kMenu) {
     altHeld_ = false;
@@ -851,7 +992,7 @@ bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
     return true;
   }
   if (key == kF10) return true;
-  return isActiveWindow();
+  return toCpc;
 }
 
 bool TMainCPCForm::HandleMouse(QEvent* event) {
@@ -866,15 +1007,24 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
     m.Crtc.LightPenTargetY = static_cast<uint32_t>(client.y() * layout_.ScaleY + offset) & ~1u;
     m.Crtc.LightPenArmed = 1;
   };
+  // Every mouse message but a move ends the joystick directions.
+  if (settings_.MOUSEEN && event->type() != QEvent::MouseMove) ReleaseMouseDirections();
   switch (event->type()) {
     case QEvent::MouseMove: {
+      // The application's filter sees one move more than once on its way
+      // (Qt sends no move without movement): only the first one counts, or
+      // the second would let go of the joystick at once.
+      if (client == QPoint(lastMouseX_, lastMouseY_)) return false;
       const int dx = client.x() - lastMouseX_;
       const int dy = client.y() - lastMouseY_;
       lastMouseX_ = client.x();
       lastMouseY_ = client.y();
       if (settings_.SYMBIFACE) SymbifaceMouseMove(m.Symbiface, dx * layout_.ScaleX / 2.0, -dy * layout_.ScaleY / 2.0);
       if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
-      if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
+      if (settings_.MOUSEEN) {
+        MouseJoystickMove(m.Keyboard, mouseJoystick_, client.x(), client.y());
+        mouseHoldTimer_.start();
+      }
       if (cursorHidden_ && !debugForm_->isVisible()) {
         // Keep the pointer inside the window while it drives the machine.
         QPoint p = QCursor::pos();
@@ -886,8 +1036,11 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
         if (p.y() < g.top() + 80) wrapped.setY(g.top() + g.height() - 100);
         if (wrapped != p) {
           QCursor::setPos(wrapped);
+          // The jump is no movement of the joystick or the mouse.
           lastMouseX_ += wrapped.x() - p.x();
           lastMouseY_ += wrapped.y() - p.y();
+          mouseJoystick_.LastX += wrapped.x() - p.x();
+          mouseJoystick_.LastY += wrapped.y() - p.y();
         }
       }
       return false;
@@ -944,16 +1097,24 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
       }
-      if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
+      if (!HotKeysApply(watched)) return false;
       if (QuickSnapshotKey(*this, *ke) || rewind_->Key(*ke)) return true;
-      return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
+      return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat(), ke, KeysReachTheCpc(watched));
     }
     case QEvent::KeyRelease: {
       auto* ke = static_cast<QKeyEvent*>(event);
-      if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
+      if (!HotKeysApply(watched)) return false;
       if (rewind_->Key(*ke)) return true;
-      return HandleKeyUp(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
+      return HandleKeyUp(VirtualKeyFromEvent(ke), ke->isAutoRepeat(), ke, KeysReachTheCpc(watched));
     }
+    case QEvent::Show:
+      // A menu or dialog takes the keyboard: what was held is let go, as
+      // its release will go to the menu.
+      if (qobject_cast<QMenu*>(watched) || qobject_cast<QDialog*>(watched)) ReleaseAllKeys();
+      return false;
+    case QEvent::WindowDeactivate:
+      if (watched == this) ReleaseAllKeys();
+      return false;
     case QEvent::MouseMove:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -964,6 +1125,20 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
     default:
       return QMainWindow::eventFilter(watched, event);
   }
+}
+
+bool TMainCPCForm::HotKeysApply(QObject* watched) const {
+  // Menus and modal dialogs own the keyboard while they are open. Keys are
+  // taken where they reach a widget, once, not at the window they pass first.
+  if (QApplication::activePopupWidget()) return false;
+  if (QApplication::activeModalWidget() && !isActiveWindow()) return false;
+  return qobject_cast<QWidget*>(watched) != nullptr;
+}
+
+bool TMainCPCForm::KeysReachTheCpc(QObject* watched) const {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this || !isActiveWindow()) return false;
+  return !menuBar()->hasFocus() && !QApplication::activeModalWidget();
 }
 
 void TMainCPCForm::ShowHotKeys() {

@@ -21,12 +21,14 @@
 #include "devices/ppi.h"
 #include "frontend/autotype.h"
 #include "frontend/settings.h"
+#include "frontend/symbolic_keys.h"
 #include "frontend/window_geometry.h"
 #include "platform/audio_output.h"
 #include "platform/cups_printer.h"
 #include "platform/digiblaster_output.h"
 #include "platform/drive_sounds.h"
 #include "platform/parport_printer.h"
+#include "platform/game_controllers.h"
 
 class DriveMenus;
 class FileOpener;
@@ -37,6 +39,7 @@ class LampPanel;
 class QAction;
 class QLabel;
 class QMenu;
+class QKeyEvent;
 class QToolButton;
 class RewindControl;
 class TAutoTypeBox;
@@ -92,6 +95,18 @@ class TMainCPCForm : public QMainWindow {
   void ApplyMiscConfiguration(const Settings& before);
   const DriveSounds& driveSounds() const { return driveSounds_; }
   KeyMap& keyMap() { return keyMap_; }
+  // KEYBOARDMODE: 0 positional, 1 symbolic. Switching releases every key.
+  void SetKeyboardMode(int mode);
+  // Every CPC key, the keyboard joystick and the pads' bits released (the
+  // pads press theirs again at their next poll).
+  void ReleaseAllKeys();
+  GameControllers& pads() { return pads_; }
+  // Symbolic presses and releases that waited for the keyboard scan (what
+  // the key timer runs).
+  void ServiceKeys();
+  // After the Misc Configuration changed the joystick settings.
+  void ApplyJoystickSettings();
+  void PollPads();
   AutoTypeState& autoType() { return autoType_; }
   QTimer& autoTypeTimer() { return autoTypeTimer_; }
   RewindControl& rewind() { return *rewind_; }
@@ -122,8 +137,12 @@ class TMainCPCForm : public QMainWindow {
   void ApplyLayout();
   void UpdateProfileCaptions();
   void UpdateLamps();
-  bool HandleKeyDown(int code, bool autoRepeat);
-  bool HandleKeyUp(int code, bool autoRepeat);
+  bool HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc);
+  bool HandleKeyUp(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc);
+  bool HotKeysApply(QObject* watched) const;
+  bool KeysReachTheCpc(QObject* watched) const;
+  bool KeyboardJoystickKey(int code, bool down);
+  void ReleaseMouseDirections();
   bool HandleMouse(QEvent* event);
   void ZoomKeyPressed(ZoomKey key);
   void ShowHotKeys();
@@ -151,6 +170,12 @@ class TMainCPCForm : public QMainWindow {
   DriveSounds driveSounds_;
   AutoTypeState autoType_;
   MouseJoystick mouseJoystick_;
+  SymbolicKeyboard symbolic_;
+  GameControllers pads_;
+  QTimer padTimer_;
+  QTimer mouseHoldTimer_;
+  QTimer keysTimer_;
+  uint8_t keyJoystick_ = 0;  // line 9 bits the keyboard joystick holds
   std::unique_ptr<Hooks> hooks_;
   std::unique_ptr<CaptureController> capture_;
   std::unique_ptr<RewindControl> rewind_;
@@ -203,4 +228,6 @@ class TMainCPCForm : public QMainWindow {
   QAction* currentProfileAction = nullptr;
   QAction* popupCurrentProfileAction = nullptr;
   QAction* showToolbarAction = nullptr;
+  QAction* positionalKeysAction = nullptr;
+  QAction* symbolicKeysAction = nullptr;
 };

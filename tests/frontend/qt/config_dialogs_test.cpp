@@ -455,6 +455,10 @@ TEST_F(MiscConfigTest, EveryControlRoundTrips) {
   p.VIDEODIALOG = true;
   p.REWIND = false;
   p.REWINDMEMORY = 200;
+  p.PADJOYSTICK = false;
+  p.KEYJOYSTICK = true;
+  p.KEYJOYFIRE1 = 32;
+  p.KEYJOYFIRE2 = 273;
   d.LoadFromSettings(p);
   Settings out = s;
   d.ApplyMiscConfiguration(out);
@@ -478,6 +482,24 @@ TEST_F(MiscConfigTest, EveryControlRoundTrips) {
   EXPECT_EQ(out.INDIVIDUALSET, p.INDIVIDUALSET);
   EXPECT_EQ(out.FDDSOUNDENABLE, p.FDDSOUNDENABLE);
   EXPECT_EQ(out.VIDEODIALOG, p.VIDEODIALOG);
+  EXPECT_EQ(out.PADJOYSTICK, p.PADJOYSTICK);
+  EXPECT_EQ(out.KEYJOYSTICK, p.KEYJOYSTICK);
+  EXPECT_EQ(out.KEYJOYFIRE1, p.KEYJOYFIRE1);
+  EXPECT_EQ(out.KEYJOYFIRE2, p.KEYJOYFIRE2);
+}
+
+TEST_F(MiscConfigTest, JoystickPageNamesTheFireKeysAndKeepsAnUnlistedOne) {
+  d.TreeView1->setCurrentItem(d.TreeView1->topLevelItem(4));
+  EXPECT_TRUE(d.Pages->currentWidget()->isAncestorOf(d.KeyJoystick));
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.FireKeys[0]->currentText(), "Z");
+  EXPECT_EQ(d.FireKeys[1]->currentText(), "X");
+  s.KEYJOYFIRE2 = 123;  // F12: not offered, set in the file by hand
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.FireKeys[1]->currentText(), "Unknown (Code: 123)");
+  Settings out = s;
+  d.ApplyMiscConfiguration(out);
+  EXPECT_EQ(out.KEYJOYFIRE2, 123);
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ TEST_F(MainWindow, CaptionsAndHints) {
                                                      "Quick Snapshots", "Recent", "Autorun Disks", "Exit"}));
   EXPECT_EQ(items["Machine"], (std::vector<std::string>{"CPC 464", "CPC 664", "CPC 6128", "CPC 6128 + 4 MB"}));
   EXPECT_EQ(items["View"], (std::vector<std::string>{"1x", "2x", "3x", "4x", "Fit", "Integer Scaling"}));
-  EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)"}));
+  EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)",
+                                                        "Keyboard: Positional", "Keyboard: Symbolic (Alt+F1)"}));
   EXPECT_EQ(items["Profiles"],
             (std::vector<std::string>{"Create New Profile", "Load Profile", "Current: Default.pfl"}));
   EXPECT_EQ(items["Tools"], (std::vector<std::string>{"Create New Disk", "Keyboard Mapper", "AutoType"}));
