@@ -82,6 +82,9 @@ void EmulateTick(Machine& m) {
       nextDigi += kDigiblasterInterval;
     }
     if (m.Crtc.LightPenArmed) LightPenCheck(m);
+    // The tape moves only while its motor runs and a button is down; an idle
+    // deck costs this one test.
+    if (m.Tape.Running.load(std::memory_order_relaxed)) TapeStep(m.Tape);
 
     // The devices of this microsecond have moved first, so a port write made
     // here reaches them from the next step on.
