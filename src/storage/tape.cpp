@@ -1063,6 +1063,9 @@ bool WriteFirmwareBlock(std::vector<uint8_t>& out, std::vector<uint64_t> p, uint
   const uint64_t sync1 = p[k], sync2 = p[k + 1];
   if (sync1 > threshold || sync2 > threshold) return false;
   k += 2;
+  // The firmware ends a record by setting the write line, which may leave a
+  // sliver of a pulse or two after the last bit: they carry nothing.
+  for (int i = 0; i < 4 && p.size() > k && p.back() < ref / 4; ++i) p.pop_back();
   // The last half-bit has no edge to end it (the gap does): it is as long
   // as its partner.
   if ((p.size() - k) % 2) p.push_back(p.back());
