@@ -281,6 +281,7 @@ void ReadDrives(const IniFile& ini, Settings& s) {
   s.FDD1 = ini.Path("PATHS", "FDD1", "");
   s.COMPRFDD0 = ini.Path("PATHS", "COMPRFDD0", "");
   s.COMPRFDD1 = ini.Path("PATHS", "COMPRFDD1", "");
+  s.TAPE = ini.Path("PATHS", "TAPE", "");
 }
 
 void WriteDrives(IniFile& ini, const Settings& s) {
@@ -288,6 +289,7 @@ void WriteDrives(IniFile& ini, const Settings& s) {
   ini.Set("PATHS", "FDD1", s.FDD1);
   ini.Set("PATHS", "COMPRFDD0", s.COMPRFDD0);
   ini.Set("PATHS", "COMPRFDD1", s.COMPRFDD1);
+  ini.Set("PATHS", "TAPE", s.TAPE);
 }
 
 bool ValidVendor(int32_t v) { return v >= 0 && v <= 15 && v % 2 == 0; }
@@ -386,6 +388,7 @@ Settings DefaultSettings(const fs::path& startDir) {
   s.PRINTDIR = s.StartDir + "/PRINTS/";
   s.PFLDIR = s.StartDir + "/PROFILES/";
   s.CAPTUREDIR = s.StartDir + "/CAPTURES/";
+  s.TAPEDIR = s.StartDir + "/TAPES/";
   return s;
 }
 
@@ -414,6 +417,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.PRINTDIR = ini.Path("PATHS", "PRINTDIR", d.PRINTDIR);
   s.PFLDIR = ini.Path("PATHS", "PFLDIR", d.PFLDIR);
   s.CAPTUREDIR = ini.Path("PATHS", "CAPTUREDIR", d.CAPTUREDIR);
+  s.TAPEDIR = ini.Path("PATHS", "TAPEDIR", d.TAPEDIR);
   if (!s.INDIVIDUALSET) {
     ReadDrives(ini, s);
     r.DisksRead = true;
@@ -434,6 +438,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.OVERLAY = ini.Bool("MISC", "OVERLAY", d.OVERLAY);
   s.OVERLAYCOLOR = ini.Int("MISC", "OVERLAYCOLOR", d.OVERLAYCOLOR);
   s.FDDSOUNDENABLE = ini.Bool("MISC", "FDDSOUNDENABLE", d.FDDSOUNDENABLE);
+  s.FASTTAPE = ini.Bool("MISC", "FASTTAPE", d.FASTTAPE);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -453,6 +458,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("PATHS", "PRINTDIR", s.PRINTDIR);
     ini.Set("PATHS", "PFLDIR", s.PFLDIR);
     ini.Set("PATHS", "CAPTUREDIR", s.CAPTUREDIR);
+    ini.Set("PATHS", "TAPEDIR", s.TAPEDIR);
     ini.Set("STILLS", "SAVETYPE", s.SAVETYPE);
     ini.Set("STILLS", "JPGQUALITY", s.JPGQUALITY);
     ini.Set("STILLS", "NAMEBYDSK", s.NAMEBYDSK);
@@ -464,6 +470,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "INDIVIDUALSET", s.INDIVIDUALSET);
     ini.Set("MISC", "VIDEODIALOG", s.VIDEODIALOG);
     ini.Set("MISC", "FDDSOUNDENABLE", s.FDDSOUNDENABLE);
+    ini.Set("MISC", "FASTTAPE", s.FASTTAPE);
   });
 }
 
