@@ -49,6 +49,12 @@ std::string Text(const uint8_t* p, size_t n) {
   return s;
 }
 
+TapeLoadResult Refused(std::string error) {
+  TapeLoadResult r;
+  r.Error = std::move(error);
+  return r;
+}
+
 // ---------------------------------------------------------------------------
 // TZX block layout
 
@@ -244,8 +250,7 @@ TapeLoadResult ParseTzx(const std::vector<uint8_t>& bytes, const std::string& na
   img->Name = name;
   img->Data = bytes;
   if (bytes.size() < 10) {
-    r.Error = "The tape image is cut short: " + name;
-    return r;
+    return Refused("The tape image is cut short: " + name);
   }
   if (bytes[8] != 1) r.Warnings.push_back("TZX version " + std::to_string(bytes[8]) + " is newer than this player");
   size_t pos = 10;
@@ -297,6 +302,7 @@ TapeLoadResult ParseTzx(const std::vector<uint8_t>& bytes, const std::string& na
 // ---------------------------------------------------------------------------
 // Sampled recordings
 
+
 // A Schmitt trigger over signed samples: the level goes high above centre +
 // hysteresis and low below centre - hysteresis, so noise around the
 // crossing makes no extra edges. The centre is the recording's mean, which
@@ -343,8 +349,7 @@ std::shared_ptr<TapeImage> SampledImage(const std::string& name, TapePulseList l
 TapeLoadResult ParseCsw(const std::vector<uint8_t>& d, const std::string& name) {
   TapeLoadResult r;
   if (d.size() < 0x20) {
-    r.Error = "The CSW file is cut short: " + name;
-    return r;
+    return Refused("The CSW file is cut short: " + name);
   }
   TapePulseList list;
   uint8_t compression = 0;
@@ -365,8 +370,7 @@ TapeLoadResult ParseCsw(const std::vector<uint8_t>& d, const std::string& name) 
     start = 0x20;
   }
   if (list.Rate == 0 || start > d.size() || !CswPulses(d.data() + start, d.size() - start, compression, list.Samples)) {
-    r.Error = "The CSW file's pulse data cannot be read: " + name;
-    return r;
+    return Refused("The CSW file's pulse data cannot be read: " + name);
   }
   // The first pulse starts at the flag's level rather than changing it.
   r.Image = SampledImage(name, std::move(list), "CSW recording");
@@ -398,8 +402,7 @@ TapeLoadResult ParseWav(const std::vector<uint8_t>& d, const std::string& name) 
   const bool pcm = format == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
   const bool floats = format == 3 && bits == 32;
   if (!samples || channels == 0 || rate == 0 || !(pcm || floats)) {
-    r.Error = "Not a WAV recording this player reads (PCM or float samples): " + name;
-    return r;
+    return Refused("Not a WAV recording this player reads (PCM or float samples): " + name);
   }
   const size_t frame = size_t(channels) * (bits / 8);
   std::vector<int32_t> s;
@@ -425,8 +428,7 @@ TapeLoadResult ParseWav(const std::vector<uint8_t>& d, const std::string& name) 
 TapeLoadResult ParseVoc(const std::vector<uint8_t>& d, const std::string& name) {
   TapeLoadResult r;
   if (d.size() < 26) {
-    r.Error = "The VOC file is cut short: " + name;
-    return r;
+    return Refused("The VOC file is cut short: " + name);
   }
   std::vector<int32_t> s;
   uint32_t rate = 0;
@@ -464,8 +466,7 @@ TapeLoadResult ParseVoc(const std::vector<uint8_t>& d, const std::string& name) 
     pos = body + len;
   }
   if (rate == 0 || s.empty()) {
-    r.Error = "The VOC file holds no samples: " + name;
-    return r;
+    return Refused("The VOC file holds no samples: " + name);
   }
   r.Image = SampledImage(name, PulsesFromSamples(s, rate, 32768), "VOC recording");
   return r;
@@ -519,6 +520,13 @@ void GoToBlock(TapeDeck& d, uint32_t block) {
   d.Cursor.Block = block;
   d.Cursor.Phase = kBlockStart;
   d.CurrentBlock.store(block, std::memory_order_relaxed);
+}
+
+// Bits of a data block: whole bytes, then `used` bits of the last (0 or
+// more than 8 read as 8).
+uint64_t DataBits(uint32_t bytes, uint8_t used) {
+  if (bytes == 0) return 0;
+  return uint64_t(bytes - 1) * 8 + (used == 0 || used > 8 ? 8 : used);
 }
 
 int64_t Milliseconds(uint32_t ms) { return int64_t(ms) * (kTapeUnitsPerSecond / 1000); }
@@ -591,8 +599,6 @@ bool StartBlock(TapeDeck& d, const TapeBlock& b) {
       return true;
     }
     case 0x11: {
-      const uint32_t len = Le24(p + 15);
-      const uint32_t used = p[12] == 0 ? 8 : p[12];
       c.PilotLen = Le16(p);
       c.Sync1 = Le16(p + 2);
       c.Sync2 = Le16(p + 4);
@@ -601,7 +607,7 @@ bool StartBlock(TapeDeck& d, const TapeBlock& b) {
       c.PilotCount = Le16(p + 10);
       c.PauseMs = Le16(p + 13);
       c.DataOffset = b.Offset + 18;
-      c.DataBits = len ? uint64_t(len - 1) * 8 + used : 0;
+      c.DataBits = DataBits(Le24(p + 15), p[12]);
       c.Count = c.PilotCount;
       c.Phase = kPilot;
       return true;
@@ -619,23 +625,19 @@ bool StartBlock(TapeDeck& d, const TapeBlock& b) {
       c.Phase = kSequence;
       return true;
     case 0x14: {
-      const uint32_t len = Le24(p + 7);
-      const uint32_t used = p[4] == 0 || p[4] > 8 ? 8 : p[4];
       c.Zero = Le16(p);
       c.One = Le16(p + 2);
       c.PauseMs = Le16(p + 5);
       c.DataOffset = b.Offset + 10;
-      c.DataBits = len ? uint64_t(len - 1) * 8 + used : 0;
+      c.DataBits = DataBits(Le24(p + 7), p[4]);
       c.Phase = kData;
       return true;
     }
     case 0x15: {
-      const uint32_t len = Le24(p + 5);
-      const uint32_t used = p[4] == 0 || p[4] > 8 ? 8 : p[4];
       c.SampleLen = Le16(p);
       c.PauseMs = Le16(p + 2);
       c.DataOffset = b.Offset + 8;
-      c.DataBits = len ? uint64_t(len - 1) * 8 + used : 0;
+      c.DataBits = DataBits(Le24(p + 5), p[4]);
       if (c.SampleLen == 0 && c.DataBits > 0) {
         StopWithMessage(d, Where(d) + " has samples of zero length");
         return false;
@@ -911,29 +913,23 @@ TapeLoadResult ParseTapeImage(const std::vector<uint8_t>& bytes, const std::stri
   if (StartsWith(bytes, kVocSignature)) return ParseVoc(bytes, name);
   if (bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(&bytes[8], "WAVE", 4) == 0)
     return ParseWav(bytes, name);
-  TapeLoadResult r;
-  r.Error = "Not a tape image (CDT, TZX, CSW, WAV or VOC): " + name;
-  return r;
+  return Refused("Not a tape image (CDT, TZX, CSW, WAV or VOC): " + name);
 }
 
 TapeLoadResult LoadTapeImage(const fs::path& file) {
-  TapeLoadResult r;
   const std::string name = file.filename().string();
   std::error_code ec;
   const auto size = fs::file_size(file, ec);
   if (ec) {
-    r.Error = "The tape image cannot be read: " + file.string();
-    return r;
+    return Refused("The tape image cannot be read: " + file.string());
   }
   if (size > kMaxTapeFile) {
-    r.Error = "The file is too large for a tape image: " + file.string();
-    return r;
+    return Refused("The file is too large for a tape image: " + file.string());
   }
   std::ifstream in(file, std::ios::binary);
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
   if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-    r.Error = "The tape image cannot be read: " + file.string();
-    return r;
+    return Refused("The tape image cannot be read: " + file.string());
   }
   return ParseTapeImage(bytes, name);
 }
