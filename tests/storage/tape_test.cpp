@@ -373,9 +373,8 @@ TEST(TapeStream, SampledFilesBecomeOnePulseBlock) {
   EXPECT_EQ(Play(wav).Pulses, (std::vector<Pulse>{{4 * s, 1}, {3 * s, 0}, {5 * s, 1}}));
 
   // CSW 2, RLE, starting low.
-  Bytes csw;
   const char sig[] = "Compressed Square Wave\x1A";
-  csw.insert(csw.end(), sig, sig + 23);
+  Bytes csw(sig, sig + 23);
   csw.push_back(2);
   csw.push_back(0);
   Put32(csw, 44100);
@@ -386,6 +385,26 @@ TEST(TapeStream, SampledFilesBecomeOnePulseBlock) {
   csw.insert(csw.end(), 16, ' ');
   csw.insert(csw.end(), {9, 4});
   EXPECT_EQ(Play(csw).Pulses, (std::vector<Pulse>{{9 * 20000, 0}, {4 * 20000, 1}}));
+
+  // VOC: an 8-bit block at 1000000 / (256 - 156) = 10000 Hz, then 5 samples
+  // of silence, which end the last pulse.
+  const char vocSig[] = "Creative Voice File\x1A";
+  Bytes voc(vocSig, vocSig + 20);
+  Put16(voc, 26);
+  Put16(voc, 0x10A);
+  Put16(voc, 0x1129);
+  const Bytes vocSamples = {220, 220, 220, 30, 30, 220};
+  voc.push_back(1);
+  Put24(voc, static_cast<uint32_t>(2 + vocSamples.size()));
+  voc.insert(voc.end(), {156, 0});
+  voc.insert(voc.end(), vocSamples.begin(), vocSamples.end());
+  voc.push_back(3);
+  Put24(voc, 3);
+  Put16(voc, 4);
+  voc.push_back(156);
+  voc.push_back(0);
+  const int64_t v = kTapeUnitsPerSecond / 10000;
+  EXPECT_EQ(Play(voc).Pulses, (std::vector<Pulse>{{3 * v, 1}, {2 * v, 0}, {1 * v, 1}, {5 * v, 0}}));
 }
 
 // The machine: the motor relay and the read line through the PPI.
