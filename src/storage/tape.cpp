@@ -19,6 +19,7 @@ constexpr size_t kMaxTapeFile = 256u << 20;     // larger files are not tapes
 constexpr size_t kMaxInflated = 256u << 20;     // Z-RLE output, against bombs
 constexpr uint32_t kMaxLoopDepth = 16;
 constexpr uint32_t kMaxIdleBlocks = 100000;     // blocks passed without a pulse
+constexpr uint32_t kMaxIdleSymbols = 1u << 20;  // generalised symbols without a pulse
 constexpr uint32_t kMaxDirectRun = 1u << 20;    // samples merged into one pulse
 constexpr size_t kMaxVocSamples = 64u << 20;    // silence blocks expand: keep them bounded
 // A cassette starts with a strip of clear leader tape, and the firmware
@@ -729,6 +730,7 @@ bool StartBlock(TapeDeck& d, const TapeBlock& b) {
 int64_t NextPulse(TapeDeck& d, bool& pulseOpen) {
   TapeCursor& c = d.Cursor;
   const TapeImage& img = *d.Image;
+  uint32_t emptySymbols = 0;
   for (;;) {
     if (!d.Playing.load(std::memory_order_relaxed)) return 0;
     if (c.Block >= img.Blocks.size()) {
@@ -869,6 +871,11 @@ int64_t NextPulse(TapeDeck& d, bool& pulseOpen) {
           }
         }
         // The symbol is over (all pulses, or a zero length ends it early).
+        // Symbols of no pulses at all, repeated, would keep the machine here.
+        if (c.Sub == 0 && ++emptySymbols > kMaxIdleSymbols) {
+          StopWithMessage(d, Where(d) + " plays symbols without pulses");
+          return 0;
+        }
         c.Sub = 0;
         if (--c.Count == 0) ++c.Pos;
         if (!pilot) c.Count = 0;

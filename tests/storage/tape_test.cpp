@@ -349,6 +349,26 @@ TEST(TapeStream, DamagedImagesStopWithAMessage) {
   // not hang.
   const Played runaway = Play(Tzx({Word(0x23, 1), Word(0x23, 0xFFFF)}));
   EXPECT_NE(runaway.Message.find("without end"), std::string::npos) << runaway.Message;
+  // Generalised symbols without pulses, repeated beyond a million times.
+  Bytes empty = {0x19};
+  Bytes body;
+  Put16(body, 0);
+  Put32(body, 20);   // TOTP
+  body.push_back(1); // NPP
+  body.push_back(1); // ASP
+  Put32(body, 0);    // TOTD
+  body.push_back(1);
+  body.push_back(1);
+  body.push_back(0);  // the symbol: no flags, a zero length
+  Put16(body, 0);
+  for (int i = 0; i < 20; ++i) {
+    body.push_back(0);
+    Put16(body, 0xFFFF);
+  }
+  Put32(empty, static_cast<uint32_t>(body.size()));
+  empty.insert(empty.end(), body.begin(), body.end());
+  const Played silent = Play(Tzx({empty}));
+  EXPECT_NE(silent.Message.find("symbols without pulses"), std::string::npos) << silent.Message;
   // A loop that never ends plays what it holds once and runs off the tape.
   EXPECT_EQ(Play(Tzx({loop, PureTone(10, 1)})).Pulses, Toggles({10}));
   // Not a tape at all.
