@@ -32,8 +32,13 @@ void Put32(Bytes& b, uint32_t v) {
 
 // A TZX file: header, then the blocks as given (ID included).
 Bytes Tzx(std::initializer_list<Bytes> blocks) {
-  Bytes b = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
-  for (const Bytes& block : blocks) b.insert(b.end(), block.begin(), block.end());
+  size_t size = 10;
+  for (const Bytes& block : blocks) size += block.size();
+  Bytes b;
+  b.reserve(size);
+  for (uint8_t c : {'Z', 'X', 'T', 'a', 'p', 'e', '!', '\x1A', '\x01', '\x14'}) b.push_back(c);
+  for (const Bytes& block : blocks)
+    for (uint8_t c : block) b.push_back(c);
   return b;
 }
 
