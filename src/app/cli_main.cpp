@@ -27,6 +27,7 @@
 #include "storage/new_images.h"
 #include "platform/image_writer.h"
 #include "storage/snapshot.h"
+#include "storage/tape.h"
 #include "platform/capture.h"
 #include "platform/cups_printer.h"
 #include "platform/parport_printer.h"
@@ -74,6 +75,9 @@ struct CliOptions {
   std::string model;         // --model: 464, 664, 6128, 6128-4mb
   bool autorun = false;
   std::vector<std::string> files;  // disk images, archives, snapshots, by content
+  std::string tape;          // played when the motor starts
+  std::string tapeRecord;    // recorded and written after the run
+  bool noFastTape = false;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -233,6 +237,11 @@ int main(int argc, char** argv) {
   app.add_flag("--autorun", opt.autorun, "Type the command that starts the disk in drive A (RUN\"NAME, |CPM or CAT)");
   app.add_option("files", opt.files,
                  "Disk images (.dsk, .zip) for drives A then B, or a snapshot (.sna), told apart by content");
+  auto* tapeOption = app.add_option("--tape", opt.tape,
+                                    "Tape image (CDT, TZX, CSW, WAV or VOC); PLAY is pressed whenever the motor starts");
+  app.add_option("--tape-record", opt.tapeRecord, "Record what the machine saves to tape into this CDT file")
+      ->excludes(tapeOption);
+  app.add_flag("--no-fast-tape", opt.noFastTape, "Keep the set speed while the tape plays (default: FASTTAPE)");
   // GNU style: --help and --version on stdout with status 0; a bad
   // argument is one line on stderr that points to --help.
   app.set_version_flag("--version", "pellucidore-cli (Pellucidore) " PELLUCIDORE_VERSION,
@@ -241,6 +250,7 @@ int main(int argc, char** argv) {
       "Examples:\n"
       "  pellucidore-cli --rom-dir ROMS --type 'PRINT 6*7\\n' --screen-text\n"
       "  pellucidore-cli --disk-a game.dsk --type 'RUN\"GAME\\n' --seconds 20 --screenshot game.png\n"
+      "  pellucidore-cli --profile 464.pfl --tape game.cdt --type 'RUN\"\\n' --seconds 120 --screenshot game.png\n"
       "\nExit status: 0 on success, 2 on bad arguments or unreadable files.\n"
       "The manual page pellucidore-cli(6) and the user manual tell more.");
   try {
@@ -418,6 +428,25 @@ int main(int argc, char** argv) {
     }
   }
 
+  TapeDeck& tape = machine->Tape;
+  if (!opt.tape.empty()) {
+    TapeLoadResult loaded = LoadTapeImage(opt.tape);
+    if (!loaded.Image) Fail(loaded.Error);
+    for (const std::string& warning : loaded.Warnings) std::cerr << "pellucidore-cli: " << warning << "\n";
+    TapeInsert(tape, std::move(loaded.Image));
+    tape.AutoPlay = true;
+  }
+  if (!opt.tapeRecord.empty()) TapeRecord(tape);
+  const bool fastTape = settings.FASTTAPE && !opt.noFastTape;
+  uint32_t tapeMessages = 0;
+  // The firmware asks "Press PLAY then any key:" (or REC and PLAY) and starts the motor only
+  // after the key. When the typing is over and the motor has not run a
+  // second later, the runner presses SPACE once for the user; text that
+  // already pressed a key has started the motor by then.
+  enum class TapeKey { Waiting, Pressed, Done } tapeKey =
+      (opt.tape.empty() && opt.tapeRecord.empty()) || !typingOn ? TapeKey::Done : TapeKey::Waiting;
+  uint64_t tapeKeyAt = 0;
+
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto next = start;
@@ -433,7 +462,25 @@ int main(int argc, char** argv) {
       // SHIFT a period early keeps a shifted key from being read alone.
       AutoTypeShiftAhead(typing, machine->Keyboard);
     }
-    if (!opt.benchmark) {
+    if (tapeKey != TapeKey::Done && (tape.Motor || TapeMoving(tape))) {
+      tapeKey = TapeKey::Done;
+    } else if (tapeKey == TapeKey::Pressed) {
+      MatrixRelease(machine->Keyboard, 5, 7);
+      tapeKey = TapeKey::Done;
+    } else if (tapeKey == TapeKey::Waiting && !typingActive) {
+      if (tapeKeyAt == 0) tapeKeyAt = machineMicroseconds + 1000000;
+      if (machineMicroseconds >= tapeKeyAt) {
+        MatrixPress(machine->Keyboard, 5, 7);  // SPACE
+        tapeKey = TapeKey::Pressed;
+      }
+    }
+    if (const uint32_t serial = tape.MessageSerial.load(); serial != tapeMessages) {
+      tapeMessages = serial;
+      std::cerr << "pellucidore-cli: " << tape.Message << "\n";
+    }
+    if (fastTape && TapeFastLoading(tape)) {
+      next = Clock::now();  // fast loading: no sleep, and no catching up after it
+    } else if (!opt.benchmark) {
       next += std::chrono::milliseconds(20);
       std::this_thread::sleep_until(next);
     }
@@ -443,6 +490,9 @@ int main(int argc, char** argv) {
   SerialClose(machine->Serial);
   SymbifaceCloseImages(machine->Symbiface);
   CloseDrives(*machine);
+  if (!opt.tapeRecord.empty()) {
+    if (const std::string error = WriteRecordedCdt(tape, opt.tapeRecord); !error.empty()) Fail(error);
+  }
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
   if (!opt.saveSnapshot.empty()) {
     const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot, opt.snapshotVersion);

@@ -66,6 +66,11 @@ void EmulationThread::SetThrottle(bool on) {
   throttle_ = on;
 }
 
+void EmulationThread::SetFastTape(bool on) {
+  std::lock_guard lock(mutex_);
+  fastTape_ = on;
+}
+
 uint64_t EmulationThread::Periods() const {
   std::lock_guard lock(mutex_);
   return periods_;
@@ -88,7 +93,7 @@ void EmulationThread::Body() {
         next = Clock::now();
       }
       if (stop_) return;
-      throttle = throttle_;
+      throttle = throttle_ && !(fastTape_ && TapeFastLoading(machine_.Tape));
     }
 
     RunPeriod(machine_, hooks_);

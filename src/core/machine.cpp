@@ -1,5 +1,7 @@
 #include "core/machine.h"
 
+#include <algorithm>
+
 #include "core/video_step.h"
 #include "devices/crtc_step.h"
 
@@ -8,6 +10,14 @@ namespace {
 // Digiblaster samples: 441 per batch at 22050 Hz.
 constexpr uint32_t kDigiblasterInterval = 45;
 constexpr uint32_t kDigiblasterLimit = 19845;
+
+// One microsecond of a moving tape; returns the step at which to call again:
+// the next one while the tape moves, none once it has stopped.
+[[gnu::noinline]] uint32_t MovingTapeStep(TapeDeck& d, uint32_t step) {
+  if (!d.Running.load(std::memory_order_relaxed)) return UINT32_MAX;
+  TapeStep(d);
+  return step + 1;
+}
 
 }  // namespace
 
@@ -70,17 +80,28 @@ void EmulateTick(Machine& m) {
   uint32_t nextPsg = psgOn ? m.Psg.SampleInterval : UINT32_MAX;
   const uint32_t psgLimit = psgOn ? m.Psg.SampleStepLimit : 0;
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
+  // The deck is looked at once a batch, so an idle one costs the loop only
+  // this compare. A motor switched on inside a batch moves the tape from the
+  // next one, at most a period later, as a real motor needs a moment to
+  // reach speed (and the firmware waits 2 s before it listens).
+  uint32_t nextTape = m.Tape.Running.load(std::memory_order_relaxed) ? 1 : UINT32_MAX;
+  // The earliest of the three, so a step without any costs one compare.
+  uint32_t nextEvent = std::min({nextPsg, nextDigi, nextTape});
 
   for (uint32_t step = 1; step <= steps; ++step) {
     VideoStep(m);
 
-    if (step == nextPsg) {
-      if (step <= psgLimit) PsgSampleStep(m);
-      nextPsg += m.Psg.SampleInterval;
-    }
-    if (step == nextDigi) {
-      if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
-      nextDigi += kDigiblasterInterval;
+    if (step == nextEvent) [[unlikely]] {
+      if (step == nextPsg) {
+        if (step <= psgLimit) PsgSampleStep(m);
+        nextPsg += m.Psg.SampleInterval;
+      }
+      if (step == nextDigi) {
+        if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
+        nextDigi += kDigiblasterInterval;
+      }
+      if (step == nextTape) nextTape = MovingTapeStep(m.Tape, step);
+      nextEvent = std::min({nextPsg, nextDigi, nextTape});
     }
     if (m.Crtc.LightPenArmed) LightPenCheck(m);
 

@@ -23,6 +23,7 @@
 #include "storage/fdc.h"
 #include "storage/printer.h"
 #include "storage/symbiface.h"
+#include "storage/tape.h"
 
 // The machine as a profile describes it; the defaults are a 128 KB 6128.
 struct MachineConfig {
@@ -77,6 +78,7 @@ struct Machine {
   PrinterState Printer;
   SerialState Serial;
   SymbifaceState Symbiface;
+  TapeDeck Tape;
   PortLogState PortLog;
 
   // Frame loop.

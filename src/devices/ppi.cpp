@@ -6,6 +6,16 @@
 namespace {
 
 constexpr uint8_t kBusFunction = 0xC0;  // port C bits 7..6: PSG BDIR, BC1
+constexpr uint8_t kCassetteMotor = 0x10;  // port C bit 4: the motor relay
+constexpr uint8_t kCassetteWrite = 0x20;  // port C bit 5: the write data line
+
+// The cassette lines follow port C's upper half; as inputs they float, which
+// leaves the relay open and the write line low.
+void CassetteLines(Machine& m) {
+  const uint8_t out = m.Ppi.PortCUpperInput ? 0 : m.Ppi.PortC;
+  TapeSetMotor(m.Tape, out & kCassetteMotor);
+  TapeSetWriteLine(m.Tape, out & kCassetteWrite);
+}
 
 void ControlWrite(Machine& m, uint8_t value) {
   PpiState& ppi = m.Ppi;
@@ -48,6 +58,7 @@ void PpiReset(Machine& m) {
   ppi.GroupAMode = 0;
   ppi.GroupBMode = 0;
   ppi.PortAInput = ppi.PortBInput = ppi.PortCUpperInput = ppi.PortCLowerInput = 1;
+  CassetteLines(m);
 }
 
 void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
@@ -72,11 +83,12 @@ void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
       ControlWrite(m, value);
       break;
   }
+  if ((port & 0x0200) != 0) CassetteLines(m);  // ports C and control
 }
 
 uint8_t PpiPortB(const Machine& m) {
   return static_cast<uint8_t>(((m.Ppi.Brand & 7) << 1) | 0x10 | (m.Crtc.VSYNC ? 0x01 : 0) |
-                              (PrinterBusyLine(m) ? 0x40 : 0));
+                              (PrinterBusyLine(m) ? 0x40 : 0) | (m.Tape.Level ? 0x80 : 0));
 }
 
 uint8_t PpiRead(Machine& m, uint16_t port) {

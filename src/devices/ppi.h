@@ -9,9 +9,11 @@
 // it: PC keys through the key map, direct matrix presses (AutoType) and the
 // mouse used as a joystick.
 //
+// The cassette: port C bit 4 switches the deck's motor relay, bit 5 is the
+// write data line, port B bit 7 reads the tape's level (storage/tape.h).
+//
 // Leaves out: modes 1 and 2 (handshake lines are not wired on the CPC; the
-// mode bits are only stored), the cassette (port B bit 7 reads 0, the motor
-// and write bits of port C do nothing) and the expansion signal (bit 5 = 0).
+// mode bits are only stored) and the expansion signal (bit 5 = 0).
 #pragma once
 
 #include <atomic>
@@ -46,7 +48,8 @@ constexpr int kJoyFire3 = 4, kJoyFire1 = 5, kJoyFire2 = 6;
 void PpiReset(Machine& m);
 void PpiWrite(Machine& m, uint16_t port, uint8_t value);
 uint8_t PpiRead(Machine& m, uint16_t port);
-// The value of port B as an input: brand, 50 Hz, VSYNC, printer busy.
+// The value of port B as an input: brand, 50 Hz, VSYNC, printer busy,
+// cassette data.
 uint8_t PpiPortB(const Machine& m);
 
 void KeyboardReset(KeyboardState& k);

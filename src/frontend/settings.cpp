@@ -284,6 +284,7 @@ void ReadDrives(const IniFile& ini, Settings& s) {
   s.FDD1 = ini.Path("PATHS", "FDD1", "");
   s.COMPRFDD0 = ini.Path("PATHS", "COMPRFDD0", "");
   s.COMPRFDD1 = ini.Path("PATHS", "COMPRFDD1", "");
+  s.TAPE = ini.Path("PATHS", "TAPE", "");
 }
 
 void WriteDrives(IniFile& ini, const Settings& s) {
@@ -291,6 +292,7 @@ void WriteDrives(IniFile& ini, const Settings& s) {
   ini.Set("PATHS", "FDD1", s.FDD1);
   ini.Set("PATHS", "COMPRFDD0", s.COMPRFDD0);
   ini.Set("PATHS", "COMPRFDD1", s.COMPRFDD1);
+  ini.Set("PATHS", "TAPE", s.TAPE);
 }
 
 bool ValidVendor(int32_t v) { return v >= 0 && v <= 15 && v % 2 == 0; }
@@ -389,6 +391,7 @@ Settings DefaultSettings(const fs::path& startDir) {
   s.PRINTDIR = s.StartDir + "/PRINTS/";
   s.PFLDIR = s.StartDir + "/PROFILES/";
   s.CAPTUREDIR = s.StartDir + "/CAPTURES/";
+  s.TAPEDIR = s.StartDir + "/TAPES/";
   return s;
 }
 
@@ -417,6 +420,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.PRINTDIR = ini.Path("PATHS", "PRINTDIR", d.PRINTDIR);
   s.PFLDIR = ini.Path("PATHS", "PFLDIR", d.PFLDIR);
   s.CAPTUREDIR = ini.Path("PATHS", "CAPTUREDIR", d.CAPTUREDIR);
+  s.TAPEDIR = ini.Path("PATHS", "TAPEDIR", d.TAPEDIR);
   if (!s.INDIVIDUALSET) {
     ReadDrives(ini, s);
     r.DisksRead = true;
@@ -450,6 +454,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.KEYJOYFIRE1 = ini.Int("MISC", "KEYJOYFIRE1", d.KEYJOYFIRE1);
   s.KEYJOYFIRE2 = ini.Int("MISC", "KEYJOYFIRE2", d.KEYJOYFIRE2);
   s.PADJOYSTICK = ini.Bool("MISC", "PADJOYSTICK", d.PADJOYSTICK);
+  s.FASTTAPE = ini.Bool("MISC", "FASTTAPE", d.FASTTAPE);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -469,6 +474,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("PATHS", "PRINTDIR", s.PRINTDIR);
     ini.Set("PATHS", "PFLDIR", s.PFLDIR);
     ini.Set("PATHS", "CAPTUREDIR", s.CAPTUREDIR);
+    ini.Set("PATHS", "TAPEDIR", s.TAPEDIR);
     ini.Set("STILLS", "SAVETYPE", s.SAVETYPE);
     ini.Set("STILLS", "JPGQUALITY", s.JPGQUALITY);
     ini.Set("STILLS", "NAMEBYDSK", s.NAMEBYDSK);
@@ -488,6 +494,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "KEYJOYFIRE1", s.KEYJOYFIRE1);
     ini.Set("MISC", "KEYJOYFIRE2", s.KEYJOYFIRE2);
     ini.Set("MISC", "PADJOYSTICK", s.PADJOYSTICK);
+    ini.Set("MISC", "FASTTAPE", s.FASTTAPE);
   });
 }
 

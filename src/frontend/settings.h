@@ -44,6 +44,8 @@ struct Settings {
   // Pellux.ini [PATHS]. Directories end with "/".
   std::string ROMDIR, DISKDIR, SNAPDIR, STILLSDIR, PRINTDIR, PFLDIR, CAPTUREDIR;
   std::string FDD0, FDD1, COMPRFDD0, COMPRFDD1;
+  std::string TAPEDIR;  // initial folder of the tape dialogs, where recordings go
+  std::string TAPE;     // the tape last inserted, remembered like the disks; empty = none
   // [STILLS]
   int32_t SAVETYPE = 0;  // 0 BMP, 1 JPEG, 2 GIF, 3 PNG
   int32_t JPGQUALITY = 80;
@@ -57,6 +59,7 @@ struct Settings {
   bool INDIVIDUALSET = false;
   bool VIDEODIALOG = false;
   bool FDDSOUNDENABLE = false;
+  bool FASTTAPE = true;  // run unthrottled while the tape plays with the motor on
   std::string LASTPROFILE = "/Default.pfl";  // file name with one leading "/"
   bool OVERLAY = false;
   int32_t OVERLAYCOLOR = 0;

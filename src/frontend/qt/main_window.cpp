@@ -32,6 +32,7 @@
 #include "frontend/qt/config_dialogs.h"
 #include "debugger/qt/debug_form.h"
 #include "frontend/qt/drive_menu.h"
+#include "frontend/qt/tape_menu.h"
 #include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/keyboard_mapper.h"
@@ -231,6 +232,12 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   machine_ = CreateMachine(MachineConfigFromSettings(settings_));
 
   drives_ = new DriveMenus(this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); });
+  tapes_ = new TapeMenus(
+      this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); },
+      [this](bool on) {
+        if (thread_) thread_->SetFastTape(on);
+      });
+  tapes_->Notice = [this](const QString& text) { statusBar()->showMessage(text, 5000); };
   view_ = new FrameView(this);
   view_->installEventFilter(this);
   setCentralWidget(view_);
@@ -283,6 +290,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   OpenDevices();
   ResetMachine(*machine_);
   drives_->Reinsert();
+  tapes_->Reinsert();
   ApplyDisplaySettings();
   UpdateLamps();
   lampTimer_.setInterval(40);
@@ -405,12 +413,18 @@ void TMainCPCForm::BuildStatusBar() {
   panelSpeed_->setFixedWidth(100);
   panelState_ = new QLabel("", bar);  // "Paused"
   panelState_->setFixedWidth(60);
+  tapeLamp_ = new TapeLamp(bar);
+  tapeCounter_ = new QLabel("", bar);
+  tapeCounter_->setFixedWidth(70);
   bar->addWidget(lamps_);
+  bar->addWidget(tapeLamp_);
   bar->addWidget(panelA_);
   bar->addWidget(panelB_);
+  bar->addWidget(tapeCounter_);
   bar->addWidget(panelSpeed_);
   bar->addWidget(panelState_);
   drives_->SetPanels(panelA_, panelB_);
+  tapes_->SetStatusWidgets(tapeLamp_, tapeCounter_);
 }
 
 void TMainCPCForm::BuildMenus() {
@@ -436,6 +450,7 @@ void TMainCPCForm::BuildMenus() {
 
   BuildMachineMenu(menuBar()->addMenu("Machine"));
   BuildViewMenu(menuBar()->addMenu("View"));
+  tapes_->FillMenu(menuBar()->addMenu("Tape"));
 
   QMenu* options = menuBar()->addMenu("Options");
   options->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
@@ -497,6 +512,7 @@ void TMainCPCForm::BuildMenus() {
     ApplyLayout();
   });
   fillFile(popupMenu->addMenu("File"));
+  tapes_->FillMenu(popupMenu->addMenu("Tape"));
   QMenu* popupOptions = popupMenu->addMenu("Options");
   popupOptions->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
   popupOptions->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
@@ -522,6 +538,7 @@ void TMainCPCForm::UpdateLamps() {
   auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
   lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
                      colour(machine_->Symbiface.HddActivityColour.load()), settings_.SYMBIFACE);
+  tapes_->Refresh();
   const uint32_t noises = machine_->Fdc.SoundEvents.exchange(0);
   if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
 }
@@ -637,6 +654,7 @@ void TMainCPCForm::ApplyDisplaySettings() {
 void TMainCPCForm::StartEmulation() {
   if (thread_) return;
   thread_ = std::make_unique<EmulationThread>(*machine_, *hooks_);
+  thread_->SetFastTape(settings_.FASTTAPE);
   if (!emulationRunning_) thread_->SuspendEmulation();
   thread_->Start();
 }
@@ -1190,6 +1208,7 @@ void TMainCPCForm::SwitchProfile(const QString& fileName) {
   OpenDevices();
   ResetMachine(*machine_);
   drives_->Reinsert();
+  tapes_->Reinsert();
   ApplyDisplaySettings();
   UpdateMachineChecks();
   ShowBuiltInRoms();
@@ -1222,11 +1241,13 @@ void TMainCPCForm::Shutdown() {
   shutDown_ = true;
   statusTimer_.stop();
   autoTypeTimer_.stop();
+  tapes_->FinishRecording();  // a recording in progress is written, not lost
   // Resume and join before any device closes: a parked thread would never
   // see the stop request.
   if (thread_) thread_->Stop();
   lampTimer_.stop();
   drives_->StoreInSettings();
+  tapes_->StoreInSettings();
   EjectDisk(machine_->Fdc.Drives[0]);
   EjectDisk(machine_->Fdc.Drives[1]);
   capture_->Shutdown();

@@ -33,6 +33,8 @@
 class DriveMenus;
 class FileOpener;
 struct CpcModel;
+class TapeLamp;
+class TapeMenus;
 class CaptureController;
 class FrameView;
 class LampPanel;
@@ -59,6 +61,7 @@ class TMainCPCForm : public QMainWindow {
   FrameView* frameView() const { return view_; }
   TDebugForm* debugForm() const { return debugForm_; }
   DriveMenus* drives() const { return drives_; }
+  TapeMenus* tapes() const { return tapes_; }
   bool EmulationRunning() const { return emulationRunning_; }
   // Client area as the layout rules count it: below the menu bar.
   QSize ClientSize() const;
@@ -196,6 +199,9 @@ class TMainCPCForm : public QMainWindow {
   FrameView* view_ = nullptr;
   TDebugForm* debugForm_ = nullptr;
   DriveMenus* drives_ = nullptr;
+  TapeMenus* tapes_ = nullptr;
+  TapeLamp* tapeLamp_ = nullptr;
+  QLabel* tapeCounter_ = nullptr;
   LampPanel* lamps_ = nullptr;
   QTimer lampTimer_;
   QLabel* panelA_ = nullptr;

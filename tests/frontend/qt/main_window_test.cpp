@@ -96,7 +96,7 @@ TEST_F(MainWindow, CaptionsAndHints) {
     top.push_back(a->text().toStdString());
     items[a->text().toStdString()] = ActionTexts(a->menu()->actions());
   }
-  EXPECT_EQ(top, (std::vector<std::string>{"File", "Machine", "View", "Options", "Profiles", "Tools", "Help"}));
+  EXPECT_EQ(top, (std::vector<std::string>{"File", "Machine", "View", "Tape", "Options", "Profiles", "Tools", "Help"}));
   EXPECT_EQ(items["File"], (std::vector<std::string>{"Floppy A:", "Floppy B:", "Load SnapShot", "Save Snapshot",
                                                      "Quick Snapshots", "Recent", "Autorun Disks", "Exit"}));
   EXPECT_EQ(items["Machine"], (std::vector<std::string>{"CPC 464", "CPC 664", "CPC 6128", "CPC 6128 + 4 MB"}));
@@ -112,7 +112,7 @@ TEST_F(MainWindow, CaptionsAndHints) {
             (std::vector<std::string>{"Load", "Eject", "Write Protected"}));
 
   EXPECT_EQ(ActionTexts(form_->popupMenu->actions()),
-            (std::vector<std::string>{"FullScreen (F11)", "Show Toolbar", "File", "Options", "Tools", "Profiles"}));
+            (std::vector<std::string>{"FullScreen (F11)", "Show Toolbar", "File", "Tape", "Options", "Tools", "Profiles"}));
   EXPECT_EQ(ActionTexts(Submenu(form_->popupMenu, "Options")->actions()),
             (std::vector<std::string>{"CPC Configuration", "Misc Settings"}));
   EXPECT_EQ(ActionTexts(Submenu(form_->popupMenu, "Tools")->actions())[1], "KeyBoard Mapper");
