@@ -137,6 +137,7 @@ SnapshotResult DecodeSnapshot(Machine& m, std::span<const uint8_t> image, const 
   g.BorderColour = h[kBorder] & 0x1F;
   const uint8_t modeAndRoms = h[kModeAndRoms];
   g.ScreenMode = modeAndRoms & 3;
+  g.ModePending = 0;
   m.Memory.UpperRomEnabled = !(modeAndRoms & 0x08);
   m.Memory.LowerRomEnabled = !(modeAndRoms & 0x04);
 
