@@ -130,6 +130,7 @@ SnapshotResult DecodeSnapshot(Machine& m, std::span<const uint8_t> image, const 
   // interrupt skip the first byte at the loaded PC. A snapshot taken during
   // a HALT has PC on it and simply halts again.
   z.Halted = 0;
+  z.IoDelay = 0;  // an I/O instruction waiting for its bus cycle belongs to the old program
 
   GateArrayState& g = m.GateArray;
   g.SelectedPen = h[kSelectedPen] & 0x1F;
