@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "cli_support.h"
+#include "install/install_support.h"  // ScratchDir
 
 namespace fs = std::filesystem;
 
@@ -20,38 +21,18 @@ class CliHardwareProbe : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveRoms()) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
-    startDir = fs::temp_directory_path() /
-               ("pellucidore-probe-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(startDir);
+    scratch = std::make_unique<install_test::ScratchDir>("probe");
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!startDir.empty()) fs::remove_all(startDir, ec);
-  }
-  // The runner with a profile that selects the CRTC type.
-  std::string Machine(int crtcType, const std::string& romDir = RomDir()) const {
-    const fs::path profile = startDir / ("crtc" + std::to_string(crtcType) + ".pfl");
+  // The runner in an empty start folder, with a profile that selects the
+  // CRTC type.
+  std::string Machine(int crtcType) const {
+    const fs::path profile = scratch->path() / ("crtc" + std::to_string(crtcType) + ".pfl");
     std::ofstream(profile) << "[CPC]\nCRTCTYPE=" << crtcType << "\n";
-    return Cli() + " --start-dir '" + startDir.string() + "' --rom-dir '" + romDir + "' --profile '" +
+    return Cli() + " --start-dir '" + scratch->path().string() + "' --rom-dir '" + RomDir() + "' --profile '" +
            profile.string() + "'";
   }
-  fs::path startDir;
+  std::unique_ptr<install_test::ScratchDir> scratch;
 };
-
-std::vector<std::string> Lines(const std::string& out) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    std::string line = out.substr(start, end - start);
-    line.erase(line.find_last_not_of(' ') + 1);
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
 
 // R1 is write-only; R12 is readable on type 0 only (the firmware left &30
 // in it); &BExx is the UM6845R's status register (bit 5 = vertical border,
@@ -73,7 +54,7 @@ TEST_F(CliHardwareProbe, BasicReadsTheCrtcAsTheRealChipsAnswer) {
   for (const Case& c : cases) {
     auto r = RunCommand(Machine(c.type) + " --type '" + probe + "\\n' --seconds 12 --screen-text --benchmark");
     ASSERT_EQ(r.status, 0) << r.out;
-    const auto lines = Lines(r.out);
+    const auto lines = ScreenLines(r.out);
     const bool found = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
       return std::find(c.answers.begin(), c.answers.end(), l) != c.answers.end();
     });
@@ -89,7 +70,7 @@ TEST_F(CliHardwareProbe, ShakerIdentifiesEachCrtcType) {
     auto r = RunCommand(Machine(type) + " --disk-a '" + disk.string() +
                         "' --type 'RUN\"SHAKER24\nA' --seconds 40 --screen-text --benchmark");
     ASSERT_EQ(r.status, 0) << r.out;
-    const auto lines = Lines(r.out);
+    const auto lines = ScreenLines(r.out);
     auto last = std::find_if(lines.rbegin(), lines.rend(), [](const std::string& l) { return !l.empty(); });
     ASSERT_NE(last, lines.rend()) << r.out;
     EXPECT_EQ(*last, "CRTC " + std::to_string(type)) << r.out;
