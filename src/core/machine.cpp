@@ -69,10 +69,15 @@ void ExecuteInstruction(Machine& m) {
   ExecuteInstruction(m.Z80, bus);
 }
 
+void StepZ80(Machine& m) {
+  TimedMachineBus bus{{m}};
+  ExecuteInstruction(m.Z80, bus);
+}
+
 void EmulateTick(Machine& m) {
   const uint32_t steps = m.MicrosecondsPerTick;
   const uint32_t multiplier = m.Z80Multiplier;
-  MachineBus bus{m};
+  TimedMachineBus bus{{m}};
   Z80Registers& cpu = m.Z80;
 
   // Sample positions as countdowns rather than a division per step.
@@ -106,7 +111,8 @@ void EmulateTick(Machine& m) {
     if (m.Crtc.LightPenArmed) LightPenCheck(m);
 
     // The devices of this microsecond have moved first, so a port write made
-    // here reaches them from the next step on.
+    // here reaches them from the next step on. An I/O instruction runs at the
+    // step of its bus cycle, not its first.
     for (uint32_t i = 0; i < multiplier; ++i) {
       if (cpu.NopCounter == 0) ExecuteInstruction(cpu, bus);
       --cpu.NopCounter;

@@ -101,9 +101,12 @@ void ResetMachine(Machine& m);
 // One 20 ms batch of microsecond steps.
 void EmulateTick(Machine& m);
 
-// One whole instruction (or interrupt acceptance), outside the loop: the
-// debugger's step and tests.
+// One whole instruction (or interrupt acceptance), outside the loop: tests.
 void ExecuteInstruction(Machine& m);
+// The loop's call at a step where NopCounter is 0: an I/O instruction may
+// only start waiting for its bus cycle (Z80.IoDelay set) and execute at a
+// later call. The debugger's step uses it to move the video like the loop.
+void StepZ80(Machine& m);
 
 // Port decoding: every device whose address bits select it.
 void Z80Out(Machine& m, uint16_t port, uint8_t value);
@@ -118,4 +121,9 @@ struct MachineBus {
   void Z80Out(uint16_t port, uint8_t v) { ::Z80Out(M, port, v); }
   // Acceptance clears bit 5 of the gate array's line counter.
   void InterruptAccepted() { M.GateArray.IntCounter %= 32; }
+};
+
+// The loop's view: I/O instructions meet the devices at their bus cycle.
+struct TimedMachineBus : MachineBus {
+  static constexpr bool kTimedIo = true;
 };

@@ -1,6 +1,7 @@
 // One CRTC character clock, inlined into the machine loop. Besides the
-// counters it clocks the gate array's interrupt counter at HSYNC start and
-// end and at VSYNC start, and pulls the monitor beam at HSYNC and VSYNC.
+// counters it tells the gate array of HSYNC start (a pending mode change),
+// HSYNC end (the interrupt counter) and VSYNC start, and pulls the monitor
+// beam at HSYNC and VSYNC.
 #pragma once
 
 #include "core/machine.h"

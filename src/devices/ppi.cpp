@@ -20,22 +20,17 @@ void CassetteLines(Machine& m) {
 void ControlWrite(Machine& m, uint8_t value) {
   PpiState& ppi = m.Ppi;
   if (value & 0x80) {
-    // Mode set. A latch is cleared only when its port's setup changes, so a
-    // program may repeat a mode set without losing its outputs.
-    const uint8_t groupA = (value >> 5) & 3;
-    const uint8_t aInput = (value >> 4) & 1;
-    const uint8_t cUpperInput = (value >> 3) & 1;
-    const uint8_t cLowerInput = value & 1;
-    if (groupA != ppi.GroupAMode) ppi.PortA = 0;
-    if (aInput != ppi.PortAInput) ppi.PortA = 0;
-    if (cUpperInput != ppi.PortCUpperInput) ppi.PortC &= 0x0F;
-    if (cLowerInput != ppi.PortCLowerInput) ppi.PortC &= 0xF0;
-    ppi.GroupAMode = groupA;
+    // Intel 8255 data sheet: a mode set resets every output latch, whether
+    // or not the directions change (CPCWiki 8255 page: so does the CPC's).
+    ppi.PortA = 0;
+    ppi.PortB = 0;
+    ppi.PortC = 0;
+    ppi.GroupAMode = (value >> 5) & 3;
     ppi.GroupBMode = (value >> 2) & 1;
-    ppi.PortAInput = aInput;
-    ppi.PortCUpperInput = cUpperInput;
+    ppi.PortAInput = (value >> 4) & 1;
+    ppi.PortCUpperInput = (value >> 3) & 1;
     ppi.PortBInput = (value >> 1) & 1;
-    ppi.PortCLowerInput = cLowerInput;
+    ppi.PortCLowerInput = value & 1;
     if (ppi.PortAInput) {
       PsgBusControl(m, ppi.PortC & kBusFunction);
       ppi.PortA = m.Psg.DataBus;
@@ -54,6 +49,7 @@ void ControlWrite(Machine& m, uint8_t value) {
 void PpiReset(Machine& m) {
   PpiState& ppi = m.Ppi;
   ppi.PortA = 0;
+  ppi.PortB = 0;
   ppi.PortC = 0;
   ppi.GroupAMode = 0;
   ppi.GroupBMode = 0;
@@ -69,7 +65,8 @@ void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
       ppi.PortA = value;
       PsgBusControl(m, ppi.PortC & kBusFunction);
       break;
-    case 1:  // port B is input only on the CPC
+    case 1:  // nothing on the CPC listens, but an output port latches
+      if (!ppi.PortBInput) ppi.PortB = value;
       break;
     case 2:
       if (!ppi.PortCLowerInput) ppi.PortC = (ppi.PortC & 0xF0) | (value & 0x0F);
@@ -95,11 +92,12 @@ uint8_t PpiRead(Machine& m, uint16_t port) {
   PpiState& ppi = m.Ppi;
   switch ((port >> 8) & 3) {
     case 0:
-      if (!ppi.PortAInput) return 0xFF;
+      // 8255 data sheet: an output port reads back its latch.
+      if (!ppi.PortAInput) return ppi.PortA;
       PsgBusControl(m, ppi.PortC & kBusFunction);
       return ppi.PortA;
     case 1:
-      return ppi.PortBInput ? PpiPortB(m) : 0xFF;
+      return ppi.PortBInput ? PpiPortB(m) : ppi.PortB;
     case 2:
       return ppi.PortC;
     default:

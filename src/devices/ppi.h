@@ -3,8 +3,8 @@
 // Models: mode 0 as the CPC uses it. Port A is the PSG data bus, port B reads
 // VSYNC, the brand and 50 Hz jumpers and the printer's busy line, port C
 // drives the PSG bus control (bits 7..6) and the keyboard line select (bits
-// 3..0). The control register's mode set (with the latch clearing of a
-// direction or mode change) and its bit set/reset. The 16-line keyboard
+// 3..0). The control register's mode set (which clears every output latch)
+// and its bit set/reset; an output port reads back its latch. The 16-line keyboard
 // matrix (lines 0..9 used, line 9 the joystick) and the ways the host feeds
 // it: PC keys through the key map, direct matrix presses (AutoType) and the
 // mouse used as a joystick.
@@ -24,6 +24,7 @@ struct KeyMap;
 
 struct PpiState {
   uint8_t PortA;  // latch: last value written, or what the PSG put there
+  uint8_t PortB;  // latch, read back while port B is an output
   uint8_t PortC;  // latch, both halves
   uint8_t GroupAMode, GroupBMode;
   uint8_t PortAInput, PortBInput, PortCUpperInput, PortCLowerInput;  // 1 = input

@@ -133,6 +133,8 @@ void EncodeOwnChunk(const Machine& m, uint8_t* d) {
   d[52] = s.DataBus;
   Put16(d + 53, static_cast<uint16_t>(m.BeamX));
   Put16(d + 55, static_cast<uint16_t>(m.BeamY));
+  d[57] = m.Z80.IoDelay ? 1 : 0;
+  d[58] = static_cast<uint8_t>(m.GateArray.RequestedMode | m.GateArray.ModePending << 2);
 }
 
 // Every value is kept to what its field can hold, so a crafted chunk cannot
@@ -187,6 +189,11 @@ void DecodeOwnChunk(Machine& m, const uint8_t* d) {
   s.DataBus = d[52];
   m.BeamX = std::min<uint32_t>(Get16(d + 53), 1008) & ~15u;
   m.BeamY = std::min<uint32_t>(Get16(d + 55), 622) & ~1u;
+  // An I/O instruction waiting for its bus cycle, and a mode waiting for
+  // the next HSYNC, go on where they were.
+  z.IoDelay = d[57] & 1;
+  m.GateArray.RequestedMode = d[58] & 3;
+  m.GateArray.ModePending = (d[58] >> 2) & 1;
 }
 
 // The published counters into the CRTC. The address counters are not in the
@@ -480,6 +487,7 @@ SnapshotResult DecodeSnapshot(Machine& m, std::span<const uint8_t> image, const 
   // exact state.)
   z.Halted = 0;
   z.InterruptEnableDelay = 0;
+  z.IoDelay = 0;  // an I/O instruction waiting for its bus cycle belongs to the old program
 
   GateArrayState& g = m.GateArray;
   g.SelectedPen = h[kSelectedPen] & 0x1F;
@@ -487,6 +495,8 @@ SnapshotResult DecodeSnapshot(Machine& m, std::span<const uint8_t> image, const 
   g.BorderColour = h[kBorder] & 0x1F;
   const uint8_t modeAndRoms = h[kModeAndRoms];
   g.ScreenMode = modeAndRoms & 3;
+  g.RequestedMode = g.ScreenMode;
+  g.ModePending = 0;
   m.Memory.UpperRomEnabled = !(modeAndRoms & 0x08);
   m.Memory.LowerRomEnabled = !(modeAndRoms & 0x04);
 
