@@ -25,6 +25,7 @@
 #include "frontend/qt/drive_menu.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/main_window.h"
+#include "frontend/qt/rewind_control.h"
 #include "frontend/qt/modal_helper.h"
 #include "storage/new_images.h"
 #include "storage/printer.h"
