@@ -71,6 +71,7 @@ void EmulateTick(Machine& m) {
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
 
   for (uint32_t step = 1; step <= steps; ++step) {
+    m.StepInTick = step;
     VideoStep(m);
 
     if (step == nextPsg) {
@@ -91,4 +92,6 @@ void EmulateTick(Machine& m) {
     }
   }
   m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
+  m.ClockAtTick += steps;
+  m.StepInTick = 0;
 }
