@@ -267,13 +267,10 @@ void NextSector(FdcState& f) {
 }
 
 // Past the EOT sector with no terminal count: the real chip ends so, with
-// the next cylinder's first sector as the ID (uPD765 data sheet, table of
-// result IDs).
+// the ID of the last sector (a CPC FDC test program checks C and R).
 void EndOfCylinder(FdcState& f, uint64_t time) {
   (void)time;
-  SectorId id = CommandId(f);
-  id.C = static_cast<uint8_t>(id.C + 1);
-  id.R = 1;
+  const SectorId id = CommandId(f);
   EnterResult7Id(f, St0Unit(f) | kSt0AbnormalTermination, f.AccSt1 | kSt1EndOfCylinder, f.AccSt2, id);
 }
 
@@ -509,8 +506,24 @@ void SenseDriveStatus(FdcState& f) {
   f.Count = 1;
 }
 
-// Short moves finish at once; longer ones take about 20 / Srt periods.
+// Short moves finish at once; longer ones take about 20 / Srt periods. The
+// drive's busy bit in the status stays until Sense Interrupt Status reports
+// the move's end. A drive that is not ready (no disk, motor off) ends the
+// command at once with "not ready" and the chip busy for the moment (a CPC
+// FDC test program shows both on the real machine).
 void StartHeadMove(FdcState& f, int32_t target, bool recalibrate) {
+  const DriveImage& d = CurrentDrive(f);
+  if (!d.Loaded || f.Motor == 0) {
+    PlayHeadSound(f, f.Track[f.Drive], target);
+    f.Recalibrating[f.Drive] = f.Seeking[f.Drive] = 0;
+    f.Track[f.Drive] = target;
+    f.St0 = f.Drive | kSt0AbnormalTermination | kSt0SeekEnd | kSt0NotReady;
+    f.IntPending = 1;
+    f.Msr = kMsrCommand;
+    f.St1 = f.St2 = 0;
+    f.Step = kStepNone;
+    return BackToCommandPhase(f);
+  }
   const int32_t from = f.Track[f.Drive];
   PlayHeadSound(f, from, target);
   const int32_t distance = std::abs(from - target);
@@ -531,7 +544,8 @@ void StartHeadMove(FdcState& f, int32_t target, bool recalibrate) {
     }
     f.St0 = 0;
   }
-  f.Msr = f.Drive == 0 ? 0x81 : 0x82;
+  f.SeekBusy |= 1u << f.Drive;
+  f.Msr = kMsrIdle;
   f.St1 = f.St2 = 0;
   f.Step = kStepNone;
   BackToCommandPhase(f);
@@ -548,6 +562,7 @@ void SenseInterruptStatus(FdcState& f) {
     f.Bytes[1] = static_cast<uint8_t>(f.Track[f.Drive]);
     f.Count = 2;
     f.IntPending = 0;
+    if (f.St0 & kSt0SeekEnd) f.SeekBusy &= ~(1u << (f.St0 & 1));
   }
   f.Phase = kPhaseResult;
 }
@@ -612,8 +627,9 @@ void DataWrite(FdcState& f, uint8_t value) {
         f.Phase = kPhaseExecution;
         RunCommand(f);
         // Only the stored ST0: result bytes already queued keep bit 6, and a
-        // following Sense Interrupt Status reports it clear.
-        f.St0 &= ~uint32_t{kSt0AbnormalTermination};
+        // following Sense Interrupt Status reports it clear. A move's own
+        // interrupt status is not touched.
+        if (f.Command != kSeek && f.Command != kRecalibrate) f.St0 &= ~uint32_t{kSt0AbnormalTermination};
       } else {
         ++f.Count;
       }
@@ -659,8 +675,9 @@ uint8_t DataRead(FdcState& f) {
 }
 
 uint8_t StatusRead(FdcState& f) {
-  if (f.Phase != kPhaseExecution) return static_cast<uint8_t>(f.Msr);
-  return static_cast<uint8_t>(ByteReady(f) ? f.Msr | kMsrRequest : f.Msr & ~uint32_t{kMsrRequest});
+  uint32_t msr = f.Msr;
+  if (f.Phase == kPhaseExecution) msr = ByteReady(f) ? msr | kMsrRequest : msr & ~uint32_t{kMsrRequest};
+  return static_cast<uint8_t>(msr | f.SeekBusy);
 }
 
 void AdvanceHead(FdcState& f, int drive) {
@@ -719,6 +736,7 @@ void FdcReset(FdcState& f) {
   f.Seeking = {0, 0};
   f.SeekTarget = {0, 0};
   f.SeekStep = 0;
+  f.SeekBusy = 0;
   f.SectorIndex = f.LastSectorIndex = f.SectorOffset = f.ByteIndex = 0;
   f.Step = kStepNone;
   f.Record = UINT32_MAX;

@@ -65,6 +65,7 @@ struct FdcState {
   std::array<uint8_t, 2> Seeking;
   std::array<int32_t, 2> SeekTarget;
   int32_t SeekStep;  // tracks per period, shared by both drives
+  uint32_t SeekBusy;  // drive busy bits of the status: a move not yet reported
 
   // Sector cursor of the running transfer.
   uint32_t SectorIndex;

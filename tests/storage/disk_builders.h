@@ -258,11 +258,12 @@ inline void Command(FdcState& f, std::initializer_list<uint8_t> bytes) {
 }
 
 // Polls until the controller asks for a transfer or has results (a full
-// second of disk time at most); returns the status.
+// second of disk time at most); returns the status without the drive busy
+// bits.
 inline uint8_t WaitRequest(FdcState& f) {
   uint8_t s = Status(f);
   for (int i = 0; i < 300000 && (s & 0x80) == 0 && (s & 0x10); ++i) s = Status(f);
-  return s;
+  return s & 0xF0;
 }
 
 // Reads result bytes while the status says they are there.

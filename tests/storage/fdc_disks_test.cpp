@@ -123,10 +123,10 @@ TEST_F(FdcDisks, DeletedData) {
   const std::vector<uint8_t> third = At(data + 1024, 512);
   expected.insert(expected.end(), third.begin(), third.end());
   EXPECT_EQ(Read(0, {0, 0, 1, 2}, 3, 0x66), expected);  // SK: sector 2 passed over
-  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0x40, 1, 0, 1, 2}));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0x40, 0, 0, 3, 2}));
 
   EXPECT_EQ(Read(0, {0, 0, 2, 2}, 2, 0x4C), At(data + 512, 512));  // Read Deleted Data
-  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 1, 0, 1, 2}));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 0, 0, 2, 2}));
   EXPECT_EQ(Read(0, {0, 0, 1, 2}, 1, 0x4C), At(data, 512));
   EXPECT_EQ(Results(*f)[2], 0x40);
 

@@ -57,12 +57,13 @@ TEST_F(Fdc, InvalidCommandsAnswerOneByte) {
 
 // The sectors come by ID, R then R+1, wherever they lie on the interleaved
 // track; with no terminal count on the CPC the read ends past EOT with
-// "end of cylinder" and the next cylinder's first ID (uPD765 data sheet).
+// "end of cylinder" and the ID of the last sector.
 TEST_F(Fdc, ReadDataStreamsNineSectorsOfADataTrackInIdOrder) {
   const std::vector<uint8_t> image = StandardDsk(DataTracks(3));
   Insert(1, image);
   Command(*f, {0x0F, 0x01, 2});  // the head picks the track
-  Results(*f);
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x21, 2}));
   ReadDataCommand(*f, 1, 2, 0xC1, 0xC9);
   EXPECT_EQ(Status(*f) & 0x80, 0);  // busy until &C1 comes round
   std::vector<uint8_t> data;
@@ -79,7 +80,7 @@ TEST_F(Fdc, ReadDataStreamsNineSectorsOfADataTrackInIdOrder) {
     expected.insert(expected.end(), sector.begin(), sector.end());
   }
   EXPECT_EQ(data, expected);
-  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x41, 0x80, 0x00, 3, 0, 0x01, 2}));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x41, 0x80, 0x00, 2, 0, 0xC9, 2}));
   EXPECT_EQ(f->ActivityColour[1], kLampIdle);
   EXPECT_EQ(Status(*f), 0x80);
   EXPECT_EQ(f->Track[1], 2);
@@ -100,7 +101,7 @@ TEST_F(Fdc, ReadFromAZipImageAndOfASixKilobyteSector) {
   const std::vector<uint8_t> data = ReadTransfer(*f);
   ASSERT_EQ(data.size(), 8192u);
   EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 6144 + 512), FileBytes(512, 6144 + 512));
-  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 1, 0, 1, 6}));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 0, 0, 1, 6}));
   ReadDataCommand(*f, 0, 0, 2, 2);
   EXPECT_EQ(ReadTransfer(*f), FileBytes(512 + 6144, 512));
   Results(*f);
@@ -178,7 +179,7 @@ TEST_F(Fdc, WriteDataReachesOnlyItsSectorsInTheFile) {
     }
     DataOut(*f, static_cast<uint8_t>(i ^ 0x5A));
   }
-  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 2, 0, 1, 2}));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 1, 0, 0xC8, 2}));
 
   std::vector<uint8_t> expected = image;
   const uint32_t at = 256 + 0x1300 + 256 + 3 * 512;
@@ -241,6 +242,7 @@ TEST_F(Fdc, SenseDriveStatusBits) {
 
 TEST_F(Fdc, SeekAndRecalibrate) {
   Insert(0, StandardDsk(DataTracks(2)));
+  Insert(1, StandardDsk(DataTracks(2)), "b.dsk");
   // Never specified: Srt 0, every move completes at once.
   Command(*f, {0x0F, 0x00, 39});
   EXPECT_EQ(Status(*f), 0x81);
