@@ -514,9 +514,9 @@ void SenseDriveStatus(FdcState& f) {
 void StartHeadMove(FdcState& f, int32_t target, bool recalibrate) {
   const DriveImage& d = CurrentDrive(f);
   if (!d.Loaded || f.Motor == 0) {
-    PlayHeadSound(f, f.Track[f.Drive], target);
+    // Recalibrate still clears the present cylinder; Seek leaves it.
     f.Recalibrating[f.Drive] = f.Seeking[f.Drive] = 0;
-    f.Track[f.Drive] = target;
+    if (recalibrate) f.Track[f.Drive] = target;
     f.St0 = f.Drive | kSt0AbnormalTermination | kSt0SeekEnd | kSt0NotReady;
     f.IntPending = 1;
     f.Msr = kMsrCommand;
@@ -554,7 +554,8 @@ void StartHeadMove(FdcState& f, int32_t target, bool recalibrate) {
 void SenseInterruptStatus(FdcState& f) {
   f.Msr = kMsrResult;
   if (!f.IntPending) {
-    f.St0 = f.Drive | kSt0InvalidCommand;
+    // Nothing to report: the chip answers as to an invalid command.
+    f.St0 = kSt0InvalidCommand;
     f.Bytes[1] = static_cast<uint8_t>(f.St0);
     f.Count = 1;
   } else {
@@ -608,7 +609,15 @@ void RunCommand(FdcState& f) {
 void MotorWrite(FdcState& f, uint8_t value) {
   const uint32_t on = value & 1;
   if (!f.Motor && on) f.SoundEvents.fetch_or(kSoundMotorStart, std::memory_order_relaxed);
-  if (f.Motor && !on) f.SoundEvents.fetch_or(kSoundMotorStop, std::memory_order_relaxed);
+  if (f.Motor && !on) {
+    f.SoundEvents.fetch_or(kSoundMotorStop, std::memory_order_relaxed);
+    // The drive's ready line drops: the chip raises a ready-change interrupt.
+    const uint32_t drive = f.Drives[0].Loaded ? 0 : 1;
+    if (f.Drives[drive].Loaded && f.Phase == kPhaseCommand) {
+      f.St0 = 0xC0 | drive;
+      f.IntPending = 1;
+    }
+  }
   f.Motor = on;
 }
 

@@ -116,7 +116,7 @@ TEST_F(Fdc, NotReadyWithoutDiskOrMotorAndTheFollowingSenseInterrupt) {
   DataOut(*f, 0x08);
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x09, 3}));
   DataOut(*f, 0x08);
-  EXPECT_EQ(Results(*f), std::vector<uint8_t>{0x81});  // nothing pending
+  EXPECT_EQ(Results(*f), std::vector<uint8_t>{0x80});  // nothing pending
 
   Insert(0, StandardDsk(DataTracks(1)));
   FdcWrite(*f, kMotorPort, 0);
@@ -168,8 +168,8 @@ TEST_F(Fdc, UnmatchedSearchEndsWithNoData) {
 TEST_F(Fdc, WriteDataReachesOnlyItsSectorsInTheFile) {
   const std::vector<uint8_t> image = StandardDsk(DataTracks(3));
   const std::string path = Insert(0, image);
-  FdcWrite(*f, kMotorPort, 0);  // Write Data does not need the motor
   Command(*f, {0x0F, 0, 1});
+  FdcWrite(*f, kMotorPort, 0);  // Write Data does not need the motor
   WriteDataCommand(*f, 0, 1, 0xC7, 0xC8);  // entries 3 and 5
   for (int i = 0; i < 1024; ++i) {
     ASSERT_EQ(WaitRequest(*f), 0xB0) << i;
@@ -261,7 +261,7 @@ TEST_F(Fdc, SeekAndRecalibrate) {
   EXPECT_EQ(f->Seeking[1], 1);
   EXPECT_EQ(Status(*f), 0x82);
   DataOut(*f, 0x08);
-  EXPECT_EQ(Results(*f), std::vector<uint8_t>{0x81});  // not there yet
+  EXPECT_EQ(Results(*f), std::vector<uint8_t>{0x80});  // not there yet
   int ticks = 0;
   while (f->Seeking[1] && ticks < 100) {
     FdcFrameTick(*f);
@@ -287,6 +287,36 @@ TEST_F(Fdc, SeekAndRecalibrate) {
   EXPECT_EQ(f->Track[1], 2);
   DataOut(*f, 0x08);
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x21, 2}));
+}
+
+// What a CPC FDC test program finds on the real machine: the busy bit of a
+// move stays until it is sensed, a move on a drive not ready ends at once,
+// and switching the motor off raises a ready-change interrupt.
+TEST_F(Fdc, MovesAndTheReadyLine) {
+  Insert(1, StandardDsk(DataTracks(2)));
+  Command(*f, {0x03, 0xA1, 0x03});
+  Command(*f, {0x0F, 0x01, 39});
+  EXPECT_EQ(Status(*f), 0x82);
+  for (int i = 0; i < 5; ++i) FdcFrameTick(*f);
+  DataOut(*f, 0x0F);  // the next command under way: still busy
+  EXPECT_EQ(Status(*f), 0x92);
+  Command(*f, {0x01, 39});
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x21, 39}));
+  EXPECT_EQ(Status(*f), 0x80);
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), std::vector<uint8_t>{0x80});
+
+  FdcWrite(*f, kMotorPort, 0);
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0xC1, 39}));
+  Command(*f, {0x0F, 0x01, 10});
+  EXPECT_EQ(Status(*f) & 0xF0, 0x90);
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x69, 39}));  // the head stays
+  Command(*f, {0x07, 0x01});
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x69, 0}));
 }
 
 TEST_F(Fdc, ReadIdAndReadTrack) {
