@@ -35,6 +35,11 @@ struct Track {
 
 // The byte every builder puts at a file offset, so reads can be checked.
 inline uint8_t Pattern(uint64_t offset) { return static_cast<uint8_t>(offset * 7 + (offset >> 9) + 1); }
+inline std::vector<uint8_t> PatternBytes(uint64_t offset, uint32_t length) {
+  std::vector<uint8_t> v;
+  for (uint32_t i = 0; i < length; ++i) v.push_back(Pattern(offset + i));
+  return v;
+}
 
 inline uint32_t SizeOfN(uint8_t n) { return n <= 6 ? kSectorSizes[n] : 128u << (n & 7); }
 

@@ -29,11 +29,6 @@ class FdcDisks : public ::testing::Test {
     Command(*f, {code, unit, id.C, id.H, id.R, id.N, eot, 0x2A, 0xFF});
     return ReadTransfer(*f);
   }
-  std::vector<uint8_t> At(uint64_t offset, uint32_t length) const {
-    std::vector<uint8_t> v;
-    for (uint32_t i = 0; i < length; ++i) v.push_back(Pattern(offset + i));
-    return v;
-  }
 
   TempDir dir;
   std::unique_ptr<FdcState> f;
@@ -56,7 +51,7 @@ TEST_F(FdcDisks, TailsAndUnformattedTracks) {
   // Track 2 lies right after track 0 in the file.
   const uint64_t track2 = 256 + 0x1300;
   Seek(0, 2);
-  EXPECT_EQ(Read(0, {2, 0, 0xC5, 2}, 0xC5), At(track2 + 256 + 8 * 512, 512));
+  EXPECT_EQ(Read(0, {2, 0, 0xC5, 2}, 0xC5), PatternBytes(track2 + 256 + 8 * 512, 512));
   EXPECT_EQ(Results(*f)[0], 0x40);
 
   // The unformatted track shows no ID: missing address mark after two index pulses.
@@ -82,13 +77,13 @@ TEST_F(FdcDisks, StoredLengthsAndWeakSectors) {
                {0, 0, 4, 1}};
   const std::vector<uint8_t> image = ExtendedDsk({t});
   Insert(image);
-  EXPECT_EQ(Read(0, {0, 0, 1, 2}, 1), At(512, 512));
+  EXPECT_EQ(Read(0, {0, 0, 1, 2}, 1), PatternBytes(512, 512));
   Results(*f);
   const std::vector<uint8_t> big = Read(0, {0, 0, 2, 6}, 2);
   ASSERT_EQ(big.size(), 8192u);
-  EXPECT_EQ(std::vector<uint8_t>(big.begin(), big.begin() + 1024), At(512 + 540, 1024));
+  EXPECT_EQ(std::vector<uint8_t>(big.begin(), big.begin() + 1024), PatternBytes(512 + 540, 1024));
   Results(*f);
-  EXPECT_EQ(Read(0, {0, 0, 4, 1}, 4), At(512 + 540 + 1024 + 3 * 512, 256));
+  EXPECT_EQ(Read(0, {0, 0, 4, 1}, 4), PatternBytes(512 + 540 + 1024 + 3 * 512, 256));
   Results(*f);
 
   std::vector<std::vector<uint8_t>> copies;
@@ -101,7 +96,7 @@ TEST_F(FdcDisks, StoredLengthsAndWeakSectors) {
   EXPECT_NE(copies[1], copies[2]);
   for (const auto& c : copies) {
     const uint64_t from = 512 + 540 + 1024;
-    EXPECT_TRUE(c == At(from, 512) || c == At(from + 512, 512) || c == At(from + 1024, 512));
+    EXPECT_TRUE(c == PatternBytes(from, 512) || c == PatternBytes(from + 512, 512) || c == PatternBytes(from + 1024, 512));
   }
 }
 
@@ -115,19 +110,19 @@ TEST_F(FdcDisks, DeletedData) {
   f->Drives[0].WriteProtected = 0;
   const uint64_t data = 512;
 
-  std::vector<uint8_t> expected = At(data, 1024);
+  std::vector<uint8_t> expected = PatternBytes(data, 1024);
   EXPECT_EQ(Read(0, {0, 0, 1, 2}, 3), expected);  // sectors 1 and 2, then stops
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0, 0x40, 0, 0, 2, 2}));
 
-  expected = At(data, 512);
-  const std::vector<uint8_t> third = At(data + 1024, 512);
+  expected = PatternBytes(data, 512);
+  const std::vector<uint8_t> third = PatternBytes(data + 1024, 512);
   expected.insert(expected.end(), third.begin(), third.end());
   EXPECT_EQ(Read(0, {0, 0, 1, 2}, 3, 0x66), expected);  // SK: sector 2 passed over
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0x40, 0, 0, 3, 2}));
 
-  EXPECT_EQ(Read(0, {0, 0, 2, 2}, 2, 0x4C), At(data + 512, 512));  // Read Deleted Data
+  EXPECT_EQ(Read(0, {0, 0, 2, 2}, 2, 0x4C), PatternBytes(data + 512, 512));  // Read Deleted Data
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 0, 0, 2, 2}));
-  EXPECT_EQ(Read(0, {0, 0, 1, 2}, 1, 0x4C), At(data, 512));
+  EXPECT_EQ(Read(0, {0, 0, 1, 2}, 1, 0x4C), PatternBytes(data, 512));
   EXPECT_EQ(Results(*f)[2], 0x40);
 
   // Write Deleted Data on sector 3, Write Data on sector 2: the marks change.
@@ -194,9 +189,9 @@ TEST_F(FdcDisks, DoubleSidedImages) {
   Insert(image);
   ASSERT_EQ(f->Drives[0].TrackCount, 4u);
   const uint64_t track1 = 256 + 0x1300;
-  EXPECT_EQ(Read(0x04, {0, 1, 3, 2}, 3), At(track1 + 256 + 2 * 512, 512));
+  EXPECT_EQ(Read(0x04, {0, 1, 3, 2}, 3), PatternBytes(track1 + 256 + 2 * 512, 512));
   EXPECT_EQ(Results(*f)[0], 0x44);
-  EXPECT_EQ(Read(0x00, {0, 0, 0xC2, 2}, 0xC2), At(256 + 256 + 2 * 512, 512));
+  EXPECT_EQ(Read(0x00, {0, 0, 0xC2, 2}, 0xC2), PatternBytes(256 + 256 + 2 * 512, 512));
   Results(*f);
   Command(*f, {0x4A, 0x04});
   EXPECT_EQ(Results(*f)[4], 1);  // H of side 1's IDs
@@ -208,7 +203,7 @@ TEST_F(FdcDisks, DoubleSidedImages) {
   standard[0x30] = 1;
   standard[0x31] = 2;
   Insert(standard, 1);
-  EXPECT_EQ(Read(0x05, {0, 1, 9, 2}, 9), At(256 + 0x1300 + 256 + 8 * 512, 512));
+  EXPECT_EQ(Read(0x05, {0, 1, 9, 2}, 9), PatternBytes(256 + 0x1300 + 256 + 8 * 512, 512));
   Results(*f);
 
   // Single-sided: head 1 reads the one side, where H = 1 matches nothing.
@@ -243,7 +238,7 @@ TEST_F(FdcDisks, FormatTrackThenReadAndScan) {
   Results(*f);
   // Track 0 survived the rewrite.
   Seek(0, 0);
-  EXPECT_EQ(Read(0, {0, 0, 0xC5, 2}, 0xC5), At(256 + 256 + 8 * 512, 512));
+  EXPECT_EQ(Read(0, {0, 0, 0xC5, 2}, 0xC5), PatternBytes(256 + 256 + 8 * 512, 512));
   Results(*f);
   // A fresh drive sees the same.
   DriveImage again;

@@ -16,12 +16,6 @@ class Fdc : public ::testing::Test {
     return path;
   }
 
-  std::vector<uint8_t> FileBytes(uint32_t offset, uint32_t length) const {
-    std::vector<uint8_t> v;
-    for (uint32_t i = 0; i < length; ++i) v.push_back(Pattern(offset + i));
-    return v;
-  }
-
   TempDir dir;
   std::unique_ptr<FdcState> f;
 };
@@ -76,7 +70,7 @@ TEST_F(Fdc, ReadDataStreamsNineSectorsOfADataTrackInIdOrder) {
   const uint32_t track2 = 256 + 2 * 0x1300 + 256;
   std::vector<uint8_t> expected;
   for (uint32_t entry : {0, 2, 4, 6, 8, 1, 3, 5, 7}) {  // &C1..&C9 on the track C1 C6 C2 C7 C3 C8 C4 C9 C5
-    const std::vector<uint8_t> sector = FileBytes(track2 + entry * 512, 512);
+    const std::vector<uint8_t> sector = PatternBytes(track2 + entry * 512, 512);
     expected.insert(expected.end(), sector.begin(), sector.end());
   }
   EXPECT_EQ(data, expected);
@@ -100,10 +94,10 @@ TEST_F(Fdc, ReadFromAZipImageAndOfASixKilobyteSector) {
   // 8 KB pass the head: the 6144 stored bytes, then what follows them.
   const std::vector<uint8_t> data = ReadTransfer(*f);
   ASSERT_EQ(data.size(), 8192u);
-  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 6144 + 512), FileBytes(512, 6144 + 512));
+  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 6144 + 512), PatternBytes(512, 6144 + 512));
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0, 0, 0, 1, 6}));
   ReadDataCommand(*f, 0, 0, 2, 2);
-  EXPECT_EQ(ReadTransfer(*f), FileBytes(512 + 6144, 512));
+  EXPECT_EQ(ReadTransfer(*f), PatternBytes(512 + 6144, 512));
   Results(*f);
 }
 
@@ -331,7 +325,7 @@ TEST_F(Fdc, ReadIdAndReadTrack) {
   // in stored order; the IDs that differ from the command's say "no data".
   Command(*f, {0x0F, 0x00, 1});
   Command(*f, {0x42, 0x00, 1, 0, 0xC1, 2, 9, 0x2A, 0xFF});
-  EXPECT_EQ(ReadTransfer(*f), FileBytes(256 + 0x1300 + 256, 9 * 512));
+  EXPECT_EQ(ReadTransfer(*f), PatternBytes(256 + 0x1300 + 256, 9 * 512));
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x84, 0, 1, 0, 0xC5, 2}));
   EXPECT_EQ(f->Now % 200000 < 190000, true);  // within the turn after the index
 }
