@@ -71,7 +71,6 @@ void EmulateTick(Machine& m) {
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
 
   for (uint32_t step = 1; step <= steps; ++step) {
-    m.StepInTick = step;
     VideoStep(m);
 
     if (step == nextPsg) {
@@ -87,7 +86,10 @@ void EmulateTick(Machine& m) {
     // The devices of this microsecond have moved first, so a port write made
     // here reaches them from the next step on.
     for (uint32_t i = 0; i < multiplier; ++i) {
-      if (cpu.NopCounter == 0) ExecuteInstruction(cpu, bus);
+      if (cpu.NopCounter == 0) {
+        m.StepInTick = step;  // port accesses happen only inside an instruction
+        ExecuteInstruction(cpu, bus);
+      }
       --cpu.NopCounter;
     }
   }
