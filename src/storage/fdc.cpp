@@ -238,14 +238,18 @@ void NextSector(FdcState& f) {
   const uint8_t st1 = SectorSt1(d, k, s), st2 = SectorSt2(d, k, s);
   const uint32_t unit = St0Unit(f) | kSt0AbnormalTermination;
 
+  // Read Track counts sectors in its R register and goes on round the track
+  // until EOT of them have passed; the result shows the count, not an ID
+  // from the disk (a CPC FDC test program checks R).
   if (f.Command == kReadTrack) {
     if (!IdMatches(id, CommandId(f))) f.AccSt1 |= kSt1NoData;
-    if (--f.SectorsLeft == 0 || s + 1 >= SectorCountOf(d, k))
-      return EnterResult7Id(f, unit, f.AccSt1 | kSt1EndOfCylinder, f.AccSt2, id);
+    if (--f.SectorsLeft == 0) return EnterResult7Id(f, unit, f.AccSt1 | kSt1EndOfCylinder, f.AccSt2, CommandId(f));
     ++f.SectorR;
     std::array<uint32_t, kMaxSectorsPerTrack> at;
-    SectorTimes(d, k, at);
-    return StartSectorData(f, s + 1, RevolutionStart(f.ByteTime) + at[s + 1] + kIdRead * kByteTime);
+    const uint32_t count = SectorTimes(d, k, at);
+    const uint32_t next = s + 1 < count ? s + 1 : 0;
+    const uint64_t turn = RevolutionStart(f.ByteTime) + (next == 0 ? kRevolution : 0);
+    return StartSectorData(f, next, turn + at[next] + kIdRead * kByteTime);
   }
   if (IsRead(f) && (st1 & kSt1DataError))
     return EnterResult7Id(f, unit, f.AccSt1 | kSt1DataError, f.AccSt2 | (st2 & kSt2DataCrcError), id);
@@ -385,7 +389,7 @@ void ReadTrack(FdcState& f) {
   f.SectorR = f.Bytes[5];
   f.AccSt1 = f.AccSt2 = 0;
   f.Msr = kMsrReadData;
-  f.SectorsLeft = f.Bytes[7] ? f.Bytes[7] : 1;
+  f.SectorsLeft = f.Bytes[7] ? f.Bytes[7] : 256;
   const uint64_t index = RevolutionStart(f.Now) + kRevolution;
   std::array<uint32_t, kMaxSectorsPerTrack> at;
   if (SectorTimes(d, f.Record, at) == 0)

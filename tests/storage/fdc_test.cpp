@@ -322,11 +322,12 @@ TEST_F(Fdc, ReadIdAndReadTrack) {
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x01, 0, 200, 0, 0, 0}));
 
   // Read Track reads the track under the head from the index, every sector
-  // in stored order; the IDs that differ from the command's say "no data".
+  // in stored order; the IDs that differ from the command's say "no data",
+  // and R counts the sectors.
   Command(*f, {0x0F, 0x00, 1});
   Command(*f, {0x42, 0x00, 1, 0, 0xC1, 2, 9, 0x2A, 0xFF});
   EXPECT_EQ(ReadTransfer(*f), PatternBytes(256 + 0x1300 + 256, 9 * 512));
-  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x84, 0, 1, 0, 0xC5, 2}));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x84, 0, 1, 0, 0xC9, 2}));
   EXPECT_EQ(f->Now % 200000 < 190000, true);  // within the turn after the index
 }
 
