@@ -114,9 +114,14 @@ void EmulateTick(Machine& m) {
     // here reaches them from the next step on. An I/O instruction runs at the
     // step of its bus cycle, not its first.
     for (uint32_t i = 0; i < multiplier; ++i) {
-      if (cpu.NopCounter == 0) ExecuteInstruction(cpu, bus);
+      if (cpu.NopCounter == 0) {
+        m.StepInTick = step;  // port accesses happen only inside an instruction
+        ExecuteInstruction(cpu, bus);
+      }
       --cpu.NopCounter;
     }
   }
   m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
+  m.ClockAtTick += steps;
+  m.StepInTick = 0;
 }

@@ -85,6 +85,10 @@ struct Machine {
   uint32_t MicrosecondsPerTick;  // steps per 20 ms period; 0 freezes the machine
   uint32_t Z80Multiplier;        // Z80 steps per microsecond, 1..20
   std::atomic<uint32_t> MicrosecondCounter;
+  // Machine time for devices that work out their state when accessed (the
+  // disk controller): microseconds before this period, and the step in it.
+  uint64_t ClockAtTick;
+  uint32_t StepInTick;
   std::atomic<uint32_t> FrameCounter;
   uint32_t BeamX;  // output pixels, multiple of 16, 0..1008
   uint32_t BeamY;  // output rows, even, 0..622

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int kHeaderTracks = 0x30;
+constexpr int kHeaderSides = 0x31;
 constexpr int kHeaderTrackSize = 0x32;
 constexpr int kHeaderTrackSizes = 0x34;
 constexpr int kHeaderTrackSizeEntries = 256 - kHeaderTrackSizes;  // 204
@@ -35,7 +36,12 @@ void ClearImage(DriveImage& d) {
   for (auto& t : d.Tracks) t.fill(0);
   d.TrackOffset.fill(0);
   d.TrackLength.fill(0);
+  for (auto& t : d.SectorData) t.fill(0);
+  for (auto& t : d.SectorStored) t.fill(0);
   d.TrackCount = 0;
+  d.Sides = 1;
+  d.Extended = 0;
+  d.WeakRead = 0;
   d.ImageSize = 0;
   d.Loaded = 0;
   d.ReadOnly = 0;
@@ -53,62 +59,79 @@ InsertResult Refuse(DriveImage& d, const std::string& name, const std::string& w
   return r;
 }
 
+// Works out where each sector of a read track block lies. Stored lengths are
+// clamped to the track, so nothing beyond it is ever read as sector data.
+void LayOutSectors(DriveImage& d, uint32_t k) {
+  const auto& block = d.Tracks[k];
+  const uint32_t sectors = block[kTrackSectorCount];
+  const uint64_t end = uint64_t{d.TrackOffset[k]} + d.TrackLength[k];
+  uint64_t at = uint64_t{d.TrackOffset[k]} + 256;
+  for (uint32_t s = 0; s < sectors; ++s) {
+    const uint8_t* e = &block[kTrackEntries + 8 * s];
+    uint32_t stored = StoredSizeOfCode(e[3]);
+    // Some tools leave the stored length 0 in EXTENDED images: the size code
+    // then says it.
+    if (d.Extended && (e[6] | e[7] << 8) != 0) stored = e[6] | e[7] << 8;
+    const uint64_t from = std::min(at, end);
+    d.SectorData[k][s] = static_cast<uint32_t>(from);
+    d.SectorStored[k][s] = static_cast<uint32_t>(std::min<uint64_t>(stored, end - from));
+    at += stored;
+  }
+}
+
 // Reads the disk and track blocks of an image of `size` bytes; the rules by
 // which a file is accepted live here, for files and archive members alike.
+// Bytes after the last track are never read as track data.
 InsertResult LoadBlocks(DriveImage& d, const std::string& name, uint64_t size, const ReadFn& read) {
   read(0, d.Header.data(), d.Header.size());
   d.ImageSize = size;
-  const uint32_t tracks = d.Header[kHeaderTracks];
-  uint32_t stored = 0;
-
-  if (std::memcmp(d.Header.data(), "MV - CPC", 8) == 0) {
-    if (tracks > kMaxTracks) return Refuse(d, name, "more than 43 tracks");
-    const uint32_t trackSize = d.Header[kHeaderTrackSize] | d.Header[kHeaderTrackSize + 1] << 8;
-    // A track smaller than its own block cannot be laid out.
-    if ((tracks == 0 || trackSize >= 256) && size == uint64_t{tracks} * trackSize + 256) {
-      for (uint32_t k = 0; k < tracks; ++k) {
-        d.TrackOffset[k] = 256 + k * trackSize;
-        d.TrackLength[k] = trackSize;
-      }
-      stored = tracks;
-    }
-  } else if (std::memcmp(d.Header.data(), "EXTENDED", 8) == 0) {
-    if (tracks > kHeaderTrackSizeEntries) return Refuse(d, name, "more than 43 tracks");
-    uint64_t total = 256;
-    uint32_t count = 0;
-    bool gap = false;
-    for (uint32_t k = 0; k < tracks; ++k) {
-      const uint32_t high = d.Header[kHeaderTrackSizes + k];
-      if (high == 0) {
-        gap = true;
-        continue;
-      }
-      if (gap) return Refuse(d, name, "an unstored track lies before a stored one");
-      if (count >= kMaxTracks) return Refuse(d, name, "more than 43 tracks");
-      d.TrackOffset[count] = static_cast<uint32_t>(total);
-      d.TrackLength[count] = high * 256;
-      total += high * 256;
-      ++count;
-    }
-    if (size == total) stored = count;
+  const uint32_t cylinders = d.Header[kHeaderTracks];
+  const uint32_t sides = d.Header[kHeaderSides] == 2 ? 2 : 1;
+  const bool standard = std::memcmp(d.Header.data(), "MV - CPC", 8) == 0;
+  const bool extended = std::memcmp(d.Header.data(), "EXTENDED", 8) == 0;
+  if (!standard && !extended) {
+    d.Loaded = 1;  // neither format: a disk with no readable sectors
+    return {InsertStatus::Inserted, {}};
   }
+  if (cylinders > kMaxCylinders) return Refuse(d, name, "more than 84 tracks");
+  if (d.Header[kHeaderSides] > 2) return Refuse(d, name, "more than 2 sides");
+  const uint32_t records = cylinders * sides;
+  d.Sides = sides;
+  d.Extended = extended;
 
-  if (stored == 0) {
-    // Neither format, or the size test failed: a disk with no readable sectors.
+  uint64_t total = 256;
+  if (standard) {
+    const uint32_t trackSize = d.Header[kHeaderTrackSize] | d.Header[kHeaderTrackSize + 1] << 8;
+    for (uint32_t k = 0; k < records; ++k) {
+      d.TrackOffset[k] = static_cast<uint32_t>(total);
+      // A track smaller than its own block cannot be laid out.
+      d.TrackLength[k] = trackSize >= 256 ? trackSize : 0;
+      total += trackSize;
+    }
+  } else {
+    if (records > kHeaderTrackSizeEntries) return Refuse(d, name, "more track entries than the header holds");
+    for (uint32_t k = 0; k < records; ++k) {
+      d.TrackOffset[k] = static_cast<uint32_t>(total);
+      d.TrackLength[k] = d.Header[kHeaderTrackSizes + k] * 256u;
+      total += d.TrackLength[k];
+    }
+  }
+  if (size < total) {
+    // Cut short: a disk with no readable sectors, as the written rule has it.
     d.TrackOffset.fill(0);
     d.TrackLength.fill(0);
+    d.Loaded = 1;
+    return {InsertStatus::Inserted, {}};
   }
-  for (uint32_t k = 0; k < stored; ++k) {
+  for (uint32_t k = 0; k < records; ++k) {
+    if (d.TrackLength[k] == 0) continue;
     auto& block = d.Tracks[k];
     read(d.TrackOffset[k], block.data(), block.size());
-    const uint32_t sectors = block[kTrackSectorCount];
-    if (sectors > kMaxSectorsPerTrack)
+    if (block[kTrackSectorCount] > kMaxSectorsPerTrack)
       return Refuse(d, name, "track " + std::to_string(k) + " lists more sectors than its block holds");
-    for (uint32_t s = 0; s < sectors; ++s)
-      if (block[kTrackEntries + 8 * s + 3] > 6)
-        return Refuse(d, name, "a sector size code above 6 on track " + std::to_string(k));
+    LayOutSectors(d, k);
   }
-  d.TrackCount = stored;
+  d.TrackCount = records;
   d.Loaded = 1;
   return {InsertStatus::Inserted, {}};
 }
@@ -155,6 +178,7 @@ InsertResult OpenDiskFile(DriveImage& d, const std::string& path) {
   }
   if (fd < 0) return Refuse(d, path, std::strerror(errno));
   d.File = fd;
+  d.FilePath = path;
   struct stat opened {};
   const uint64_t size = fstat(fd, &opened) == 0 ? static_cast<uint64_t>(opened.st_size) : 0;
   return LoadBlocks(d, path, size, [fd](uint64_t offset, uint8_t* buffer, size_t length) {
@@ -209,6 +233,7 @@ void EjectDisk(DriveImage& d) {
     close(d.File);
     d.File = -1;
   }
+  d.FilePath.clear();
   ClearImage(d);
 }
 
@@ -298,11 +323,10 @@ std::string DriveStatusText(const DriveImage& d, int drive) {
 }
 
 uint32_t LocateSector(const DriveImage& d, uint32_t track, uint32_t sector) {
-  if (track >= d.TrackCount) return 0;
-  uint32_t offset = d.TrackOffset[track] + 256;
-  const uint32_t last = std::min(sector, SectorCountOf(d, track));
-  for (uint32_t i = 0; i < last; ++i) offset += SectorSize(d, track, i);
-  return offset;
+  const uint32_t count = SectorCountOf(d, track);
+  if (count == 0) return track < d.TrackCount && d.TrackLength[track] ? d.TrackOffset[track] + 256 : 0;
+  if (sector < count) return d.SectorData[track][sector];
+  return d.SectorData[track][count - 1] + d.SectorStored[track][count - 1];
 }
 
 void ReadDiskByte(DriveImage& d, uint8_t& data) {
@@ -354,4 +378,156 @@ void FlushDisk(DriveImage& d) {
   d.DirtyBegin = d.DirtyEnd = 0;
   // Read afresh next time, so a change made to the file outside shows up.
   d.CacheValid = 0;
+}
+
+namespace {
+
+bool WriteAll(int fd, const uint8_t* data, size_t length, uint64_t offset) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, uint8_t* data, size_t length, uint64_t offset) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = pread(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::vector<uint8_t> TrackBytes(const FormattedTrack& t, uint32_t roundTo) {
+  uint32_t size = 256;
+  for (const SectorId& s : t.Sectors) size += StoredSizeOfCode(s.N);
+  size = (size + roundTo - 1) / roundTo * roundTo;
+  std::vector<uint8_t> v(size, t.Filler);
+  std::fill(v.begin(), v.begin() + 256, 0);
+  std::memcpy(v.data(), "Track-Info\r\n", 12);
+  v[0x10] = static_cast<uint8_t>(t.Cylinder);
+  v[0x11] = static_cast<uint8_t>(t.Side);
+  v[kTrackSizeCode] = t.SizeCode;
+  v[kTrackSectorCount] = static_cast<uint8_t>(t.Sectors.size());
+  v[kTrackGap3] = t.Gap3;
+  v[kTrackFiller] = t.Filler;
+  for (size_t i = 0; i < t.Sectors.size(); ++i) {
+    uint8_t* e = &v[kTrackEntries + 8 * i];
+    const SectorId& s = t.Sectors[i];
+    e[0] = s.C;
+    e[1] = s.H;
+    e[2] = s.R;
+    e[3] = s.N;
+    const uint32_t stored = StoredSizeOfCode(s.N);
+    e[6] = static_cast<uint8_t>(stored);
+    e[7] = static_cast<uint8_t>(stored >> 8);
+  }
+  return v;
+}
+
+// The whole image as EXTENDED with record `k` replaced, or empty when a track
+// cannot be read back.
+std::vector<uint8_t> RebuiltImage(DriveImage& d, uint32_t k, const std::vector<uint8_t>& track, uint32_t cylinders) {
+  std::vector<uint8_t> v(256, 0);
+  std::memcpy(v.data(), "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34);
+  std::memcpy(v.data() + 0x22, "Pellucidore", 11);
+  v[kHeaderTracks] = static_cast<uint8_t>(cylinders);
+  v[kHeaderSides] = static_cast<uint8_t>(d.Sides);
+  for (uint32_t r = 0; r < cylinders * d.Sides; ++r) {
+    std::vector<uint8_t> bytes;
+    if (r == k) {
+      bytes = track;
+    } else if (r < d.TrackCount && d.TrackLength[r] != 0) {
+      bytes.assign((d.TrackLength[r] + 255) / 256 * 256, 0);
+      if (!ReadAll(d.File, bytes.data(), d.TrackLength[r], d.TrackOffset[r])) return {};
+      if (!d.Extended) {
+        // Standard entries carry no status or stored length.
+        for (uint32_t s = 0; s < SectorCountOf(d, r); ++s) {
+          uint8_t* e = &bytes[kTrackEntries + 8 * s];
+          e[4] = e[5] = 0;
+          e[6] = static_cast<uint8_t>(d.SectorStored[r][s]);
+          e[7] = static_cast<uint8_t>(d.SectorStored[r][s] >> 8);
+        }
+      }
+    }
+    if (bytes.size() > 255 * 256) return {};
+    v[kHeaderTrackSizes + r] = static_cast<uint8_t>(bytes.size() / 256);
+    v.insert(v.end(), bytes.begin(), bytes.end());
+  }
+  return v;
+}
+
+}  // namespace
+
+bool FormatTrackInImage(DriveImage& d, const FormattedTrack& t) {
+  if (!d.Loaded || d.Source != kSourceFile || d.File < 0 || d.ReadOnly) return false;
+  if (t.Cylinder >= kMaxCylinders || t.Side >= d.Sides || t.Sectors.size() > kMaxSectorsPerTrack) return false;
+  // Neither format, or cut short: nothing here may be replaced by a rewrite.
+  if (std::memcmp(d.Header.data(), "MV - CPC", 8) != 0 && std::memcmp(d.Header.data(), "EXTENDED", 8) != 0) return false;
+  if (d.TrackCount == 0 && d.Header[kHeaderTracks] != 0) return false;
+  FlushDisk(d);
+  const uint32_t k = t.Cylinder * d.Sides + t.Side;
+  const bool stored = k < d.TrackCount && d.TrackLength[k] != 0;
+
+  // In place when the track keeps its size in the file.
+  if (stored) {
+    std::vector<uint8_t> bytes = TrackBytes(t, 256);
+    if (!d.Extended && bytes.size() <= d.TrackLength[k]) bytes.resize(d.TrackLength[k], t.Filler);
+    if (bytes.size() == d.TrackLength[k]) {
+      if (!WriteAll(d.File, bytes.data(), bytes.size(), d.TrackOffset[k])) {
+        d.WriteFailed = 1;
+        return false;
+      }
+      std::copy(bytes.begin(), bytes.begin() + 256, d.Tracks[k].begin());
+      LayOutSectors(d, k);
+      return true;
+    }
+  }
+
+  const uint32_t oldCylinders = d.TrackCount / d.Sides;
+  const uint32_t cylinders = std::max(oldCylinders, t.Cylinder + 1);
+  const std::vector<uint8_t> image = RebuiltImage(d, k, TrackBytes(t, 256), cylinders);
+  if (image.empty()) return false;
+
+  // A temporary file beside the image replaces it only once complete.
+  const std::string path = d.FilePath;
+  std::string tmp = path + ".XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(d.File, &st) == 0) fchmod(fd, st.st_mode & 07777);
+  if (!WriteAll(fd, image.data(), image.size(), 0) || fsync(fd) != 0 || rename(tmp.c_str(), path.c_str()) != 0) {
+    close(fd);
+    unlink(tmp.c_str());
+    d.WriteFailed = 1;
+    return false;
+  }
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+
+  // Take up the new file as the drive's image.
+  close(d.File);
+  d.File = fd;
+  const uint8_t readOnly = d.ReadOnly;
+  ClearImage(d);
+  d.ReadOnly = readOnly;
+  d.Source = kSourceFile;
+  d.FilePath = path;
+  const InsertResult r = LoadBlocks(d, path, image.size(), [&image](uint64_t offset, uint8_t* buffer, size_t length) {
+    const size_t avail =
+        offset < image.size() ? static_cast<size_t>(std::min<uint64_t>(length, image.size() - offset)) : 0;
+    if (avail) std::memcpy(buffer, image.data() + offset, avail);
+    std::memset(buffer + avail, 0, length - avail);
+  });
+  return r.Status == InsertStatus::Inserted;
 }

@@ -7,12 +7,14 @@
 // reach the file when the cache moves on, at the end of every controller
 // command, once per period and at eject, so nothing is lost at exit.
 //
-// Models one side: tracks are taken in the order they are stored. Carried but
-// unused: the sector entries' ST1/ST2 and stored lengths, the track's own N,
-// GAP#3 and filler. Refused with a message (never read out of bounds): more
-// than 43 stored tracks, more sector entries than a track block holds, size
-// codes above 6, and EXTENDED images with an unstored track before a stored
-// one.
+// Track records are indexed by cylinder * sides + side, as the track-size
+// table of an EXTENDED image lists them; an unstored track is a record with
+// no sectors. Each sector's place and stored length in the file are worked
+// out at insertion (EXTENDED: from the sector entry's stored length, so
+// short, long and multi-copy "weak" sectors keep the next ones in place).
+// Bytes after the last track (archive tags, tool blocks) are ignored.
+// Refused with a message (never read out of bounds): more than 84 cylinders
+// or 2 sides, and more sector entries than a track block holds.
 #pragma once
 
 #include <array>
@@ -23,19 +25,35 @@
 
 #include "storage/zip_reader.h"
 
-inline constexpr int kMaxTracks = 43;
+inline constexpr int kMaxCylinders = 84;
+inline constexpr int kMaxSides = 2;
+inline constexpr int kMaxTracks = kMaxCylinders * kMaxSides;
 // Sector entries that fit in a 256-byte track block after its 24-byte head.
 inline constexpr int kMaxSectorsPerTrack = 29;
-// By size code N; 6 is 6144, not 8192.
+// Bytes a sector of size code N takes in a standard image (and in a track
+// this program formats); 6 is 6144, not 8192, so it fits a track.
 inline constexpr uint32_t kSectorSizes[7] = {128, 256, 512, 1024, 2048, 4096, 6144};
+inline uint32_t StoredSizeOfCode(uint8_t n) { return n <= 6 ? kSectorSizes[n] : kSectorSizes[6]; }
+// Bytes the controller moves for size code N: 128 << N, at most 8 KB.
+inline uint32_t TransferSizeOfCode(uint8_t n) { return 128u << (n < 6 ? n : 6); }
 
 inline constexpr const char* kMsgNoDskInZip = "No DSK file inside the ZIP!";
 
 enum DiskSource : uint32_t { kSourceFile = 0, kSourceZip = 1 };
 
 // Offsets inside a track block.
+inline constexpr int kTrackSizeCode = 0x14;
 inline constexpr int kTrackSectorCount = 0x15;
+inline constexpr int kTrackGap3 = 0x16;
+inline constexpr int kTrackFiller = 0x17;
 inline constexpr int kTrackEntries = 0x18;
+
+// Status bits of a sector entry as the controller reports them.
+inline constexpr uint8_t kSt1MissingAddressMark = 0x01;
+inline constexpr uint8_t kSt1DataError = 0x20;
+inline constexpr uint8_t kSt2MissingDataMark = 0x01;
+inline constexpr uint8_t kSt2DataCrcError = 0x20;
+inline constexpr uint8_t kSt2ControlMark = 0x40;  // deleted data
 
 struct SectorId {
   uint8_t C, H, R, N;
@@ -60,6 +78,7 @@ struct DriveImage {
   uint8_t WriteFailed = 0;
 
   int File = -1;
+  std::string FilePath;  // of File, for a rewrite
   TMiniZip Zip;  // owns the extracted image in Zip.Stream
 
   std::string DiskPath;   // FDD0 / FDD1
@@ -67,10 +86,17 @@ struct DriveImage {
   std::string ZipMember;  // COMPRFDD0 / COMPRFDD1
 
   // Derived at insertion.
-  uint32_t TrackCount = 0;  // stored track blocks read into Tracks
+  uint32_t TrackCount = 0;  // track records: cylinders * sides
+  uint32_t Sides = 1;       // 1 or 2
+  uint8_t Extended = 0;
   std::array<uint32_t, kMaxTracks> TrackOffset{};  // of each track block in the image
-  std::array<uint32_t, kMaxTracks> TrackLength{};  // bytes of each track in the image, block included
+  std::array<uint32_t, kMaxTracks> TrackLength{};  // bytes of each track in the image, block included; 0 unstored
+  // First data byte and stored length of each sector in the image.
+  std::array<std::array<uint32_t, kMaxSectorsPerTrack>, kMaxTracks> SectorData{};
+  std::array<std::array<uint32_t, kMaxSectorsPerTrack>, kMaxTracks> SectorStored{};
   uint64_t ImageSize = 0;
+  // Next copy of a weak sector to hand out.
+  uint32_t WeakRead = 0;
 
   // Byte access state.
   uint64_t Position = 0;
@@ -125,7 +151,15 @@ std::string DriveStatusText(const DriveImage& d, int drive);
 
 // Sector geometry. Every lookup checks its indices against what was stored.
 inline uint32_t SectorCountOf(const DriveImage& d, uint32_t track) {
-  return track < d.TrackCount ? d.Tracks[track][kTrackSectorCount] : 0;
+  return track < d.TrackCount && d.TrackLength[track] ? d.Tracks[track][kTrackSectorCount] : 0;
+}
+// The record under the head: a single-sided image answers on both heads, as
+// the CPC's single-sided drive ignores the side select; UINT32_MAX when the
+// head stands beyond the stored cylinders.
+inline uint32_t TrackRecord(const DriveImage& d, int32_t cylinder, uint32_t head) {
+  if (cylinder < 0) return UINT32_MAX;
+  const uint32_t k = static_cast<uint32_t>(cylinder) * d.Sides + (d.Sides == 2 ? head & 1 : 0);
+  return k < d.TrackCount ? k : UINT32_MAX;
 }
 inline bool ValidSector(const DriveImage& d, uint32_t track, uint32_t sector) {
   return sector < SectorCountOf(d, track);
@@ -134,10 +168,15 @@ inline SectorId SectorIdOf(const DriveImage& d, uint32_t track, uint32_t sector)
   const uint8_t* e = &d.Tracks[track][kTrackEntries + 8 * sector];
   return {e[0], e[1], e[2], e[3]};
 }
-// Bytes of a sector; N was checked at insertion.
+// Stored bytes of a sector in the image.
 inline uint32_t SectorSize(const DriveImage& d, uint32_t track, uint32_t sector) {
-  const uint8_t n = d.Tracks[track][kTrackEntries + 8 * sector + 3];
-  return kSectorSizes[n <= 6 ? n : 6];
+  return d.SectorStored[track][sector];
+}
+inline uint8_t SectorSt1(const DriveImage& d, uint32_t track, uint32_t sector) {
+  return d.Extended ? d.Tracks[track][kTrackEntries + 8 * sector + 4] : 0;
+}
+inline uint8_t SectorSt2(const DriveImage& d, uint32_t track, uint32_t sector) {
+  return d.Extended ? d.Tracks[track][kTrackEntries + 8 * sector + 5] : 0;
 }
 // Image offset of the first data byte of `sector` (which may be one past the
 // last) of stored track `track`; 0 for a track that is not stored.
@@ -155,3 +194,15 @@ void ReadDiskByte(DriveImage& d, uint8_t& data);
 void WriteDiskByte(DriveImage& d, uint8_t value);
 // Writes cached bytes to the file.
 void FlushDisk(DriveImage& d);
+
+// A track as Format Track lays it down.
+struct FormattedTrack {
+  uint32_t Cylinder = 0, Side = 0;
+  uint8_t SizeCode = 2, Gap3 = 0x52, Filler = 0xE5;
+  std::vector<SectorId> Sectors;
+};
+// Replaces a track of a file image (its data all filler bytes). When the
+// track's size in the file changes, the whole image is rewritten as EXTENDED
+// into a temporary file that replaces the original once flushed; otherwise
+// it is written in place. False (and the image unchanged) when it cannot be.
+bool FormatTrackInImage(DriveImage& d, const FormattedTrack& track);

@@ -2,17 +2,20 @@
 //
 // Command, execution and result phases driven by the Z80's accesses to the
 // data register (&FB7F), the main status register (&FB7E) and the motor latch
-// (&FA7E); only the lowest unit-select bit is decoded. Every data access moves
-// one byte between the Z80 and the disk image at once: no data-rate timing,
-// no index pulse, no overrun. Head movement alone takes time, advanced once
-// per 20 ms period by FdcFrameTick.
+// (&FA7E); only the lowest unit-select bit is decoded, the head bit selects
+// the side of a double-sided image.
 //
-// Implemented: Read Data, Read Deleted Data (as Read Data), Read Track, Write
-// Data, Write Deleted Data (as Write Data), Read ID, Specify, Sense Drive
-// Status, Sense Interrupt Status, Recalibrate, Seek. Format Track and the Scan
-// commands take their bytes and answer as invalid. Error flags recorded in an
-// image are not reproduced. A command whose C, R or EOT matches nothing on the
-// disk ends with an abnormal termination and ST1 "no data".
+// The disk turns: 300 rpm, an index pulse every 200 ms, the sectors of a
+// track passing the head in their stored order, spaced by their length and
+// gaps. In execution phase a byte is ready every 32 us (250 kbit/s MFM); a
+// byte the Z80 does not take in time is an overrun. Nothing of this is
+// ticked: the head's angle is worked out from the time of each access (`Now`,
+// set by the machine), so an idle controller costs nothing.
+//
+// The CPC leaves the terminal count unconnected: a read or write that gets
+// past its EOT sector ends with ST0 abnormal and ST1 "end of cylinder", as on
+// the real machine. Head movement takes time too, advanced once per 20 ms
+// period by FdcFrameTick.
 //
 // The drive noises and the lamps are left to the window: it reads
 // ActivityColour and takes the sound events this file posts.
@@ -53,17 +56,38 @@ struct FdcState {
   uint32_t Srt, Hut, Hlt;         // from Specify; only Srt is used
   uint32_t Motor;                 // 0 or 1, both drives
 
+  // Time of the current access in microseconds, set by the machine (or a
+  // test) before every call; only ever moves forward.
+  uint64_t Now;
+
   std::array<int32_t, 2> Track;  // head position = index into the drive's track records
   std::array<uint8_t, 2> Recalibrating;
   std::array<uint8_t, 2> Seeking;
   std::array<int32_t, 2> SeekTarget;
   int32_t SeekStep;  // tracks per period, shared by both drives
+  uint32_t SeekBusy;  // drive busy bits of the status: a move not yet reported
 
   // Sector cursor of the running transfer.
   uint32_t SectorIndex;
   uint32_t LastSectorIndex;
   uint32_t SectorOffset;
   uint32_t ByteIndex;
+
+  // Timed execution phase.
+  uint32_t Step;            // what the execution phase waits for (fdc.cpp)
+  uint64_t ByteTime;        // when byte ByteIndex is (or was) ready
+  uint64_t EventTime;       // when a scheduled result comes
+  uint32_t Record;          // track record of the running command
+  uint32_t Head;            // head bit of the running command
+  uint8_t SectorR;          // R of the sector wanted next
+  uint32_t TransferLength;  // bytes of the current sector
+  uint32_t CopyBase;        // offset of the weak copy being read
+  uint32_t SectorsLeft;     // Read Track
+  uint8_t AccSt1, AccSt2;   // flags gathered over a multi-sector command
+  uint8_t ScanAllEqual, ScanAllMet;
+  uint8_t PendingSt0, PendingSt1, PendingSt2;
+  SectorId PendingId;
+  std::array<uint8_t, 4 * 256> FormatIds;  // Format Track's ID bytes
 
   std::array<std::atomic<uint32_t>, 2> ActivityColour;
   // Posted by the emulation, taken (exchange(0)) by whoever plays the noises.
@@ -73,7 +97,7 @@ struct FdcState {
 };
 
 // Machine reset: controller and head state; motor, Specify values and the
-// inserted disks are kept.
+// inserted disks are kept. The Machine forms set Now from the machine clock.
 void FdcReset(Machine& m);
 void FdcWrite(Machine& m, uint16_t port, uint8_t value);
 uint8_t FdcRead(Machine& m, uint16_t port);

@@ -136,6 +136,11 @@ void FloppyBurst(Machine& m, std::mt19937& rng) {
   auto drain = [&](int budget) {
     for (; budget > 0; --budget) {
       const uint8_t msr = Z80In(m, disktest::kStatusPort);
+      if (!(msr & 0x80) && (msr & 0x10)) {
+        // The disk turns while the program polls (the bursts run between periods).
+        m.ClockAtTick += 16;
+        continue;
+      }
       if (!(msr & 0x80)) break;
       if (msr & 0x40)
         Z80In(m, disktest::kDataPort);  // data or result bytes for the CPU

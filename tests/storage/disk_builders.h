@@ -23,6 +23,8 @@ namespace disktest {
 
 struct Sector {
   uint8_t C, H, R, N;
+  uint8_t St1 = 0, St2 = 0;
+  int Stored = -1;  // EXTENDED stored length; -1: the size of N
 };
 
 struct Track {
@@ -33,6 +35,11 @@ struct Track {
 
 // The byte every builder puts at a file offset, so reads can be checked.
 inline uint8_t Pattern(uint64_t offset) { return static_cast<uint8_t>(offset * 7 + (offset >> 9) + 1); }
+inline std::vector<uint8_t> PatternBytes(uint64_t offset, uint32_t length) {
+  std::vector<uint8_t> v;
+  for (uint32_t i = 0; i < length; ++i) v.push_back(Pattern(offset + i));
+  return v;
+}
 
 inline uint32_t SizeOfN(uint8_t n) { return n <= 6 ? kSectorSizes[n] : 128u << (n & 7); }
 
@@ -60,14 +67,16 @@ inline std::vector<uint8_t> TrackBlock(const Track& t, uint8_t number) {
     b[e + 1] = s.H;
     b[e + 2] = s.R;
     b[e + 3] = s.N;
-    Put16(b, e + 6, SizeOfN(s.N));
+    b[e + 4] = s.St1;
+    b[e + 5] = s.St2;
+    Put16(b, e + 6, s.Stored >= 0 ? static_cast<uint32_t>(s.Stored) : SizeOfN(s.N));
   }
   return b;
 }
 
 inline uint32_t TrackBytes(const Track& t) {
   uint32_t n = 256;
-  for (const Sector& s : t.Sectors) n += SizeOfN(s.N);
+  for (const Sector& s : t.Sectors) n += s.Stored >= 0 ? static_cast<uint32_t>(s.Stored) : SizeOfN(s.N);
   return n;
 }
 
@@ -96,11 +105,12 @@ inline std::vector<uint8_t> StandardDsk(const std::vector<Track>& tracks, uint32
   return v;
 }
 
-inline std::vector<uint8_t> ExtendedDsk(const std::vector<Track>& tracks) {
+// Tracks in file order: with two sides, cylinder 0 side 0, cylinder 0 side 1...
+inline std::vector<uint8_t> ExtendedDsk(const std::vector<Track>& tracks, int sides = 1) {
   std::vector<uint8_t> v(256, 0);
   std::memcpy(v.data(), "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34);
-  v[0x30] = static_cast<uint8_t>(tracks.size());
-  v[0x31] = 1;
+  v[0x30] = static_cast<uint8_t>(tracks.size() / sides);
+  v[0x31] = static_cast<uint8_t>(sides);
   for (size_t k = 0; k < tracks.size(); ++k) {
     const Track& t = tracks[k];
     const uint32_t sizeByte = t.SizeByte >= 0 ? static_cast<uint32_t>(t.SizeByte) : (TrackBytes(t) + 255) / 256;
@@ -231,24 +241,57 @@ constexpr uint16_t kMotorPort = 0xFA7E;
 constexpr uint16_t kStatusPort = 0xFB7E;
 constexpr uint16_t kDataPort = 0xFB7F;
 
-inline uint8_t Status(FdcState& f) { return FdcRead(f, kStatusPort); }
+// Each port access takes the time of an IN or OUT of the Z80 (4 us), so the
+// controller's disk turns under the tests as under a program.
+constexpr uint64_t kAccessTime = 4;
+
+inline uint8_t Status(FdcState& f) {
+  f.Now += kAccessTime;
+  return FdcRead(f, kStatusPort);
+}
+inline uint8_t DataIn(FdcState& f) {
+  f.Now += kAccessTime;
+  return FdcRead(f, kDataPort);
+}
+inline void DataOut(FdcState& f, uint8_t value) {
+  f.Now += kAccessTime;
+  FdcWrite(f, kDataPort, value);
+}
 
 inline void Command(FdcState& f, std::initializer_list<uint8_t> bytes) {
-  for (uint8_t b : bytes) FdcWrite(f, kDataPort, b);
+  for (uint8_t b : bytes) DataOut(f, b);
+}
+
+// Polls until the controller asks for a transfer or has results (a full
+// second of disk time at most); returns the status without the drive busy
+// bits.
+inline uint8_t WaitRequest(FdcState& f) {
+  uint8_t s = Status(f);
+  for (int i = 0; i < 300000 && (s & 0x80) == 0 && (s & 0x10); ++i) s = Status(f);
+  return s & 0xF0;
 }
 
 // Reads result bytes while the status says they are there.
 inline std::vector<uint8_t> Results(FdcState& f) {
   std::vector<uint8_t> out;
-  while (Status(f) == 0xD0 && out.size() < 16) out.push_back(FdcRead(f, kDataPort));
+  while (WaitRequest(f) == 0xD0 && out.size() < 16) out.push_back(DataIn(f));
   return out;
 }
 
 // Reads data bytes while the status says a read transfer runs.
 inline std::vector<uint8_t> ReadTransfer(FdcState& f, size_t limit = 1 << 20) {
   std::vector<uint8_t> out;
-  while (Status(f) == 0xF0 && out.size() < limit) out.push_back(FdcRead(f, kDataPort));
+  while (WaitRequest(f) == 0xF0 && out.size() < limit) out.push_back(DataIn(f));
   return out;
+}
+
+// Writes `bytes` as the controller asks for them; false if it stopped asking.
+inline bool WriteTransfer(FdcState& f, const std::vector<uint8_t>& bytes) {
+  for (uint8_t b : bytes) {
+    if (WaitRequest(f) != 0xB0) return false;
+    DataOut(f, b);
+  }
+  return true;
 }
 
 // Read Data of sectors r..eot on cylinder c.

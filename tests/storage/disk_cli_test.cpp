@@ -34,7 +34,7 @@ TEST(DiskCli, ArchivesAndRefusedImages) {
   r = RunWithDisk("--disk-a '" + two + "' --zip-member b.dsk");
   EXPECT_EQ(r.status, 0) << r.out;
 
-  const std::string big = dir.File("big.dsk", StandardDsk(DataTracks(44)));
+  const std::string big = dir.File("big.dsk", StandardDsk(DataTracks(85)));
   r = RunWithDisk("--disk-a '" + big + "'");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find(big), std::string::npos) << r.out;

@@ -10,17 +10,19 @@ struct SizeCase {
   const char* Name;
   std::vector<uint8_t> Image;
   uint32_t StoredTracks;
+  uint32_t Records = 0;  // track records, stored or not; 0: as many as stored
 };
 
-// Both formats' acceptance rules: an image failing the size test or carrying
-// neither magic is a loaded disk with no sectors.
+// Both formats' acceptance rules: an image shorter than its track table or
+// carrying neither magic is a loaded disk with no sectors; bytes after the
+// last track (archive tags, tool blocks) are ignored.
 TEST(DiskImage, SizeTestsOfBothFormats) {
   std::vector<Track> extended40 = DataTracks(40);
   extended40.push_back({{}, 0});
   extended40.push_back({{}, 0});
-  std::vector<uint8_t> doubleSided = StandardDsk(DataTracks(40));
-  doubleSided[0x31] = 2;
-  doubleSided.resize(256 + 2 * (doubleSided.size() - 256));
+  std::vector<uint8_t> tagged = StandardDsk(DataTracks(40));
+  const std::string tag = "File downloaded from somewhere on the web.....................................";
+  tagged.insert(tagged.end(), tag.begin(), tag.end());
   std::vector<uint8_t> shortExtended = ExtendedDsk(DataTracks(3));
   shortExtended.pop_back();
   std::vector<uint8_t> otherMagic = StandardDsk(DataTracks(2));
@@ -32,12 +34,12 @@ TEST(DiskImage, SizeTestsOfBothFormats) {
 
   const SizeCase cases[] = {
       {"standard 40 tracks", StandardDsk(DataTracks(40)), 40},
-      {"standard 43 tracks", StandardDsk(DataTracks(43)), 43},
-      {"double-sided standard", doubleSided, 0},
-      {"extended 40 stored + 2 unstored", ExtendedDsk(extended40), 40},
+      {"standard 84 tracks", StandardDsk(DataTracks(84)), 84},
+      {"standard with a tag", tagged, 40},
+      {"extended 40 stored + 2 unstored", ExtendedDsk(extended40), 40, 42},
       {"extended one byte short", shortExtended, 0},
       {"neither magic", otherMagic, 0},
-      {"standard track size 0", tinyTrackSize, 0},
+      {"standard track size 0", tinyTrackSize, 0, 4},
       {"empty file", {}, 0},
       {"header only", std::vector<uint8_t>(100, 'M'), 0},
   };
@@ -49,8 +51,9 @@ TEST(DiskImage, SizeTestsOfBothFormats) {
     EXPECT_EQ(r.Status, InsertStatus::Inserted);
     EXPECT_TRUE(r.Messages.empty());
     EXPECT_EQ(d.Loaded, 1);
-    EXPECT_EQ(d.TrackCount, c.StoredTracks);
-    for (uint32_t t = 0; t < d.TrackCount; ++t) {
+    EXPECT_EQ(d.TrackCount, c.Records ? c.Records : c.StoredTracks);
+    for (uint32_t t = c.StoredTracks; t < d.TrackCount; ++t) EXPECT_EQ(SectorCountOf(d, t), 0u);
+    for (uint32_t t = 0; t < c.StoredTracks; ++t) {
       ASSERT_EQ(SectorCountOf(d, t), 9u);
       EXPECT_EQ(SectorIdOf(d, t, 0).C, t);
       EXPECT_EQ(SectorIdOf(d, t, 8).R, 0xC5);
@@ -61,10 +64,6 @@ TEST(DiskImage, SizeTestsOfBothFormats) {
 
 // Images the model cannot hold are refused by name and never half-loaded.
 TEST(DiskImage, RefusedImagesNameTheFile) {
-  std::vector<Track> gap = DataTracks(3);
-  gap[1].SizeByte = 0;
-  Track n7 = DataTrack(1);
-  n7.Sectors[4].N = 7;
   Track thirty;
   for (uint8_t r = 1; r <= 30; ++r) thirty.Sectors.push_back({0, 0, r, 0});
   std::vector<uint8_t> thirtyImage = ExtendedDsk({thirty});
@@ -73,12 +72,13 @@ TEST(DiskImage, RefusedImagesNameTheFile) {
   hugeCount[256 + 0x15] = 255;
   std::vector<uint8_t> manyExtended = ExtendedDsk(DataTracks(1));
   manyExtended[0x30] = 250;  // more entries than the header has room for
+  std::vector<uint8_t> threeSides = ExtendedDsk(DataTracks(1));
+  threeSides[0x31] = 3;
 
   const std::pair<const char*, std::vector<uint8_t>> cases[] = {
-      {"standard 44 tracks", StandardDsk(DataTracks(44))},
-      {"extended 44 stored tracks", ExtendedDsk(DataTracks(44))},
-      {"extended unstored track before a stored one", ExtendedDsk(gap)},
-      {"size code 7", ExtendedDsk({DataTrack(0), n7})},
+      {"standard 85 tracks", StandardDsk(DataTracks(85))},
+      {"extended 85 tracks", ExtendedDsk(DataTracks(85))},
+      {"three sides", threeSides},
       {"30 sector entries", thirtyImage},
       {"255 sector entries", hugeCount},
       {"250 track entries", manyExtended},

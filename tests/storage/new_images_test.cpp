@@ -282,9 +282,13 @@ TEST_F(NewDiskOnTheCpc, CatShowsTheFreeSpaceOfEachFormat) {
 TEST_F(NewDiskOnTheCpc, SaveAndLoadOnADataDisk) {
   const auto disk = WriteNewDsk(dir_ / "work", NewDiskFormat::Data);
   ASSERT_TRUE(disk.Ok()) << disk.Error;
-  // The empty line after LOAD: the first key typed as the load ends comes
-  // through garbled, which would spoil RUN.
-  const auto r = Run(disk.Written, "10 PRINT 6*7\\nSAVE\"PROG\\nNEW\\nLOAD\"PROG\\n\\nRUN\\n", 14);
+  // Two runs: the disk turns at its real speed, and keys typed while the
+  // firmware saves with interrupts off are lost, as on a CPC. The empty line
+  // after LOAD: the first key typed as the load ends comes through garbled,
+  // which would spoil RUN.
+  auto r = Run(disk.Written, "10 PRINT 6*7\\nSAVE\"PROG\\n", 8);
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = Run(disk.Written, "LOAD\"PROG\\n\\nRUN\\n", 10);
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("\nRUN\n 42\n"), std::string::npos) << r.out;
   const auto image = ReadFile(disk.Written);
