@@ -64,19 +64,16 @@ void EmulateTick(Machine& m) {
   MachineBus bus{m};
   Z80Registers& cpu = m.Z80;
 
-  // Sample positions as countdowns rather than a division per step.
-  const bool psgOn = m.Psg.SamplingEnabled && m.Psg.SampleInterval != 0;
-  uint32_t nextPsg = psgOn ? m.Psg.SampleInterval : UINT32_MAX;
-  const uint32_t psgLimit = psgOn ? m.Psg.SampleStepLimit : 0;
+  // The PSG runs lazily: up to the current microsecond when a register is
+  // written, and to the end of the batch after the loop, which completes the
+  // batch's sound buffer.
+  const bool psgOn = m.Psg.SamplingEnabled;
+  if (psgOn) PsgBeginBatch(m.Psg, steps);
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
 
   for (uint32_t step = 1; step <= steps; ++step) {
     VideoStep(m);
 
-    if (step == nextPsg) {
-      if (step <= psgLimit) PsgSampleStep(m);
-      nextPsg += m.Psg.SampleInterval;
-    }
     if (step == nextDigi) {
       if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
       nextDigi += kDigiblasterInterval;
@@ -86,9 +83,13 @@ void EmulateTick(Machine& m) {
     // The devices of this microsecond have moved first, so a port write made
     // here reaches them from the next step on.
     for (uint32_t i = 0; i < multiplier; ++i) {
-      if (cpu.NopCounter == 0) ExecuteInstruction(cpu, bus);
+      if (cpu.NopCounter == 0) {
+        m.Psg.Now = step;  // where a PSG write made by this instruction lands
+        ExecuteInstruction(cpu, bus);
+      }
       --cpu.NopCounter;
     }
   }
+  if (psgOn) PsgEndBatch(m.Psg);
   m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
 }
