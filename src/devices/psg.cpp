@@ -19,15 +19,14 @@ constexpr uint16_t kVolumeStereo16[16] = {0,    128,  181,  256,  362,  512,  72
                                           1448, 2048, 2896, 4096, 5796, 8192, 11585, 16383};
 
 // Band-limited steps: a Kaiser-windowed sinc, cut at 0.45 of the output
-// rate, tabulated for 256 fractional positions. Each row sums to exactly
-// kKernelUnit, so the running sum settles on the exact amplitude.
+// rate, tabulated for 256 fractional positions, each row summing to 1.
+// Floats, so a step costs a few vector operations; the rounding they leave
+// in the running sum is a DC offset the high-pass takes out.
 constexpr int kPhaseBits = 8;
 constexpr uint32_t kPhases = 1u << kPhaseBits;
-constexpr int kKernelBits = 15;
-constexpr int64_t kKernelUnit = int64_t{1} << kKernelBits;
 
 struct StepKernel {
-  int32_t Taps[kPhases][kPsgKernelTaps];
+  alignas(64) float Taps[kPhases][kPsgKernelTaps];
   StepKernel() {
     constexpr double kCutoff = 0.45, kBeta = 7.0, kPi = 3.14159265358979323846;
     const double half = kPsgKernelTaps / 2.0, centre = half - 1.0;
@@ -50,14 +49,7 @@ struct StepKernel {
         row[k] = window * sinc;
         total += row[k];
       }
-      int64_t sum = 0;
-      uint32_t peak = 0;
-      for (uint32_t k = 0; k < kPsgKernelTaps; ++k) {
-        Taps[f][k] = static_cast<int32_t>(std::lround(row[k] / total * kKernelUnit));
-        sum += Taps[f][k];
-        if (Taps[f][k] > Taps[f][peak]) peak = k;
-      }
-      Taps[f][peak] += static_cast<int32_t>(kKernelUnit - sum);
+      for (uint32_t k = 0; k < kPsgKernelTaps; ++k) Taps[f][k] = static_cast<float>(row[k] / total);
     }
   }
 };
@@ -229,12 +221,16 @@ void UpdateLive(PsgState& p) {
   p.EnvelopeLive = envelope && (p.Envelope.Restart || !p.Envelope.Hold);
 }
 
-void AddStep(PsgState& p, int channel, int32_t delta, uint32_t at) {
+void AddSteps(PsgState& p, const float delta[2], uint32_t at) {
   const uint64_t phase = (at * p.PositionScale + 0x8000) >> 16;
-  const uint32_t index = static_cast<uint32_t>(phase >> kPhaseBits);
-  const int32_t* taps = kStepKernel.Taps[phase & (kPhases - 1)];
-  int64_t* steps = p.Steps[channel] + std::min(index, p.SamplesPerBuffer);
-  for (uint32_t k = 0; k < kPsgKernelTaps; ++k) steps[k] += static_cast<int64_t>(delta) * taps[k];
+  const uint32_t index = std::min(static_cast<uint32_t>(phase >> kPhaseBits), p.SamplesPerBuffer);
+  const float* taps = kStepKernel.Taps[phase & (kPhases - 1)];
+  p.StepsAdded = 1;
+  for (uint32_t ch = 0; ch < p.Channels; ++ch) {
+    float* steps = p.Steps[ch] + index;
+    const float d = delta[ch];
+    for (uint32_t k = 0; k < kPsgKernelTaps; ++k) steps[k] += d * taps[k];
+  }
 }
 
 // The channels' levels at machine microsecond `at` of the batch, fed to the
@@ -249,18 +245,16 @@ void Mix(PsgState& p, uint32_t at) {
     amplitude[c] = on ? p.Volume[t.EnvelopeMode ? p.Envelope.Level : t.FixedVolume] : 0;
   }
   // A on the left, C on the right, B on both at full weight.
-  int32_t out[2];
-  if (p.Channels == 1) {
-    out[0] = amplitude[0] + amplitude[1] + amplitude[2];
-  } else {
+  int32_t out[2] = {amplitude[0] + amplitude[1] + amplitude[2], 0};
+  if (p.Channels == 2) {
     out[0] = amplitude[0] + amplitude[1];
     out[1] = amplitude[2] + amplitude[1];
   }
-  for (uint32_t ch = 0; ch < p.Channels; ++ch) {
-    if (out[ch] == p.Amplitude[ch]) continue;
-    AddStep(p, static_cast<int>(ch), out[ch] - p.Amplitude[ch], at);
-    p.Amplitude[ch] = out[ch];
-  }
+  if (out[0] == p.Amplitude[0] && out[1] == p.Amplitude[1]) return;
+  const float delta[2] = {static_cast<float>(out[0] - p.Amplitude[0]), static_cast<float>(out[1] - p.Amplitude[1])};
+  AddSteps(p, delta, at);
+  p.Amplitude[0] = out[0];
+  p.Amplitude[1] = out[1];
 }
 
 // Runs the chip from where it stands to microsecond `to` of the batch, one
@@ -271,7 +265,10 @@ void RunChip(PsgState& p, uint32_t to) {
     uint32_t n = (to - p.NextTick) / 8 + 1;  // ticks due up to `to`
     for (int c = 0; c < 3; ++c)
       if (p.ToneLive[c]) n = std::min(n, TicksLeft(p.Tone[c].Counter, p.Tone[c].HalfPeriod));
-    if (p.NoiseLive) n = std::min(n, TicksLeft(p.Noise.Counter, p.Noise.Step));
+    if (p.NoiseLive) {
+      // Only every second count shifts the register.
+      n = std::min(n, TicksLeft(p.Noise.Counter, p.Noise.Step) + (p.Noise.Prescaler ? 0 : p.Noise.Step));
+    }
     if (p.EnvelopeLive) n = std::min(n, TicksLeft(p.Envelope.Counter, p.Envelope.Step));
     const uint32_t at = p.NextTick + (n - 1) * 8;
     for (PsgTone& t : p.Tone) {
@@ -293,6 +290,7 @@ void RunChip(PsgState& p, uint32_t to) {
 
 void ClearOutput(PsgState& p) {
   std::memset(p.Steps, 0, sizeof p.Steps);
+  p.StepsAdded = p.StepsCarried = 0;
   for (int ch = 0; ch < 2; ++ch) p.Amplitude[ch] = 0, p.Sum[ch] = 0, p.Average[ch] = 0;
 }
 
@@ -321,7 +319,7 @@ void PsgSetOutputFormat(PsgState& p, uint32_t rate, uint32_t channels, uint32_t 
   p.BufferBytes = p.SamplesPerBuffer * p.BlockAlign;
   // The high-pass settles in about 12 ms (a corner near 14 Hz), like the
   // coupling capacitor of the CPC's amplifier.
-  p.HighPassShift = rate >= 44100 ? 9 : 8;
+  p.HighPass = 1.0 / (rate >= 44100 ? 512 : 256);
 
   std::memset(p.Buffers, bits == 8 ? 128 : 0, sizeof p.Buffers);
   p.WriteIndex = 0;
@@ -468,13 +466,23 @@ void PsgEndBatch(PsgState& p) {
   const bool wide = p.BitsPerSample == 16;
   uint8_t* buffer = p.Buffers[p.WriteIndex];
   for (uint32_t ch = 0; ch < channels; ++ch) {
-    int64_t* steps = p.Steps[ch];
-    int64_t sum = p.Sum[ch], average = p.Average[ch];
-    const uint32_t shift = p.HighPassShift;
+    float* steps = p.Steps[ch];
+    double sum = p.Sum[ch], average = p.Average[ch];
+    if (!p.StepsAdded && !p.StepsCarried && std::abs(sum - average) < 0.25) {
+      // Settled silence: every sample would round to the centre.
+      p.Average[ch] = sum;
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t frame = i * channels + ch;
+        if (wide) Store16(buffer + frame * 2, 0); else buffer[frame] = 128;
+      }
+      continue;
+    }
+    const double share = p.HighPass;
     for (uint32_t i = 0; i < n; ++i) {
       sum += steps[i];
-      average += (sum - average) >> shift;
-      int32_t v = static_cast<int32_t>((sum - average + kKernelUnit / 2) >> kKernelBits);
+      average += (sum - average) * share;
+      const double x = sum - average;
+      const int32_t v = static_cast<int32_t>(x < 0 ? x - 0.5 : x + 0.5);  // rounded, without a libm call
       const uint32_t frame = i * channels + ch;
       if (wide) {
         Store16(buffer + frame * 2, std::clamp(v, -32768, 32767));
@@ -488,6 +496,9 @@ void PsgEndBatch(PsgState& p) {
     std::memmove(steps, steps + n, (kPsgKernelTaps + 1) * sizeof *steps);
     std::memset(steps + kPsgKernelTaps + 1, 0, n * sizeof *steps);
   }
+  // A step's kernel may reach into the next buffer.
+  p.StepsCarried = p.StepsAdded;
+  p.StepsAdded = 0;
   p.NextTick -= p.BatchMicroseconds;
   p.BatchMicroseconds = p.RenderedTo = p.Now = 0;
   p.PositionScale = 0;

@@ -99,12 +99,14 @@ struct PsgState {
 
   // Band-limited output: the amplitude last fed per output channel, the
   // steps waiting to be summed (one batch plus a kernel's tail), the running
-  // sum and the high-pass's slow average, both in kernel units.
+  // sum and the high-pass's slow average.
   int32_t Amplitude[2];
-  int64_t Steps[2][kMaxSamplesPerBuffer + kPsgKernelTaps + 1];
-  int64_t Sum[2];
-  int64_t Average[2];
-  uint32_t HighPassShift;
+  alignas(64) float Steps[2][kMaxSamplesPerBuffer + kPsgKernelTaps + 1];
+  double Sum[2];
+  double Average[2];
+  double HighPass;  // the average's share of each new sample
+  uint8_t StepsAdded;    // steps were added since the last buffer was completed
+  uint8_t StepsCarried;  // ... and before it, so their tails may reach this one
 
   // The ring: the PSG fills buffer WriteIndex, one per batch.
   uint32_t SamplesPerBuffer;  // 441, 882 or 960

@@ -363,7 +363,9 @@ TEST_F(PsgTest, MixingPlacesChannelsAndNeverOverflows) {
     WriteRegister(7, 0x3F);
     for (uint8_t r = 8; r <= 10; ++r) WriteRegister(r, 15);
     EXPECT_EQ(m->Psg.Amplitude[0], c.left);
-    if (c.channels == 2) EXPECT_EQ(m->Psg.Amplitude[1], c.right);
+    if (c.channels == 2) {
+      EXPECT_EQ(m->Psg.Amplitude[1], c.right);
+    }
     // The step into full level stays inside the sample range.
     const std::vector<int> s = Play(100000);
     EXPECT_GT(*std::max_element(s.begin(), s.end()), c.bits == 8 ? 200 : 25000);
