@@ -9,8 +9,8 @@
 namespace {
 
 // Level 0..15 to output amplitude, about 3 dB a step. Each table is scaled
-// so that the widest sum (three channels mono, two stereo) still fits the
-// sample without going negative.
+// so that the widest sum (three channels mono, two stereo), swinging around
+// the centre once the high-pass has taken its mean away, fits the sample.
 constexpr uint16_t kVolumeMono8[16] = {0, 1, 1, 1, 2, 3, 4, 5, 7, 10, 15, 21, 30, 42, 60, 85};
 constexpr uint16_t kVolumeStereo8[16] = {0, 1, 1, 2, 3, 4, 6, 8, 11, 16, 22, 32, 45, 64, 90, 127};
 constexpr uint16_t kVolumeMono16[16] = {0,    85,   121,  170,  241,  341,  483,  683,

@@ -14,7 +14,9 @@
 // 128 in 8-bit samples and 0 in 16-bit ones, and tones swing around it.
 // Each batch of EmulateTick, whatever its length (the speed), becomes
 // exactly one 20 ms buffer, so recordings keep one buffer per picture.
-// Below 100 % the sound is slowed with the picture; above, it is sped up.
+// Below 100 % the sound is slowed with the picture; above, it is sped up;
+// a frozen machine (speed 0) holds its level, which the high-pass brings
+// to silence.
 //
 // Timing: the chip runs lazily. EmulateTick opens a batch, notes the
 // microsecond before every instruction, and closes the batch at its end; a

@@ -122,9 +122,10 @@ bool AudioDeviceOpen(SoundOutput& out, uint32_t sampleRate, uint32_t channels, u
   out.QueueAverage = -1;
   out.Previous[0] = out.Previous[1] = bitsPerSample == 8 ? 128 : 0;
   out.Stretched.reserve(static_cast<size_t>(bufferBytes) * 2);
-  // Enough for the five-buffer distance and some jitter; beyond it the
-  // machine runs faster than real time and buffers are dropped rather than
-  // letting the delay grow.
+  // For AudioDeviceQueue (the Digiblaster's ring, five buffers behind):
+  // enough for that distance and some jitter; beyond it the machine runs
+  // faster than real time and buffers are dropped rather than letting the
+  // delay grow. SoundSubmit paces the PSG's queue itself.
   out.QueueLimitBytes = bufferBytes * 10;
   SDL_PauseAudioDevice(dev, 0);
   return true;
