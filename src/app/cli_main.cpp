@@ -65,6 +65,7 @@ struct CliOptions {
   std::string typeText;
   double typeDelay = 1.5;  // emulated seconds: the 6128 firmware is at "Ready" by then
   std::string wavFile;
+  int sampleRate = 0;  // --sample-rate; 0: the profile's, else 44100
   std::string aviFile;
   std::string aviCodec = "rawvideo";
   std::string romLow;
@@ -217,6 +218,8 @@ int main(int argc, char** argv) {
   app.add_option("--type-delay", opt.typeDelay, "Emulated seconds before typing starts (default 1.5)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--wav", opt.wavFile, "Record the sound of the run (the profile's format, else 44100 Hz 16-bit stereo)");
+  app.add_option("--sample-rate", opt.sampleRate, "Sample rate of --wav and --avi: 22050, 44100 or 48000 Hz")
+      ->check(CLI::IsMember({22050, 44100, 48000}));
   app.add_option("--avi", opt.aviFile, "Record the picture and sound of the run into an AVI file");
   app.add_option("--avi-codec", opt.aviCodec, "Video encoder for --avi (default rawvideo, uncompressed)");
   app.add_option("--rom-low", opt.romLow, "Lower ROM image in the ROM folder (default 6128Low.ROM)");
@@ -370,9 +373,10 @@ int main(int argc, char** argv) {
   if (!opt.wavFile.empty()) {
     // The profile's sound format when there is a profile, else CD-like.
     if (!opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec))
-      PsgSetOutputFormat(machine->Psg, config.SampleRate, config.SoundChannels, config.BitsPerSample);
+      PsgSetOutputFormat(machine->Psg, opt.sampleRate ? opt.sampleRate : config.SampleRate, config.SoundChannels,
+                         config.BitsPerSample);
     else
-      PsgSetOutputFormat(machine->Psg, 44100, 2, 16);
+      PsgSetOutputFormat(machine->Psg, opt.sampleRate ? opt.sampleRate : 44100, 2, 16);
     machine->Psg.SamplingEnabled = 1;  // no device: the recording alone takes the samples
     if (!wav.Open(opt.wavFile, machine->Psg.SampleRate, machine->Psg.Channels, machine->Psg.BitsPerSample))
       Fail(wav.Error());
@@ -384,7 +388,8 @@ int main(int argc, char** argv) {
     // Sound as for --wav: the profile's format, else CD-like.
     const bool profile = !opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec);
     if (!avi.StartAvi(*machine, opt.aviFile, AviOptions{.Encoder = opt.aviCodec},
-                      profile ? config.SampleRate : 44100, profile ? config.SoundChannels : 2,
+                      opt.sampleRate ? opt.sampleRate : (profile ? config.SampleRate : 44100),
+                      profile ? config.SoundChannels : 2,
                       profile ? config.BitsPerSample : 16))
       Fail(avi.Error());
     hooks.Avi = &avi;

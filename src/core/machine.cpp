@@ -80,33 +80,30 @@ void EmulateTick(Machine& m) {
   TimedMachineBus bus{{m}};
   Z80Registers& cpu = m.Z80;
 
-  // Sample positions as countdowns rather than a division per step.
-  const bool psgOn = m.Psg.SamplingEnabled && m.Psg.SampleInterval != 0;
-  uint32_t nextPsg = psgOn ? m.Psg.SampleInterval : UINT32_MAX;
-  const uint32_t psgLimit = psgOn ? m.Psg.SampleStepLimit : 0;
+  // The PSG runs lazily: up to the current microsecond when a register is
+  // written, and to the end of the batch after the loop, which completes the
+  // batch's sound buffer.
+  const bool psgOn = m.Psg.SamplingEnabled;
+  if (psgOn) PsgBeginBatch(m.Psg, steps);
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
   // The deck is looked at once a batch, so an idle one costs the loop only
   // this compare. A motor switched on inside a batch moves the tape from the
   // next one, at most a period later, as a real motor needs a moment to
   // reach speed (and the firmware waits 2 s before it listens).
   uint32_t nextTape = m.Tape.Running.load(std::memory_order_relaxed) ? 1 : UINT32_MAX;
-  // The earliest of the three, so a step without any costs one compare.
-  uint32_t nextEvent = std::min({nextPsg, nextDigi, nextTape});
+  // The earlier of the two, so a step without either costs one compare.
+  uint32_t nextEvent = std::min(nextDigi, nextTape);
 
   for (uint32_t step = 1; step <= steps; ++step) {
     VideoStep(m);
 
     if (step == nextEvent) [[unlikely]] {
-      if (step == nextPsg) {
-        if (step <= psgLimit) PsgSampleStep(m);
-        nextPsg += m.Psg.SampleInterval;
-      }
       if (step == nextDigi) {
         if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
         nextDigi += kDigiblasterInterval;
       }
       if (step == nextTape) nextTape = MovingTapeStep(m.Tape, step);
-      nextEvent = std::min({nextPsg, nextDigi, nextTape});
+      nextEvent = std::min(nextDigi, nextTape);
     }
     if (m.Crtc.LightPenArmed) LightPenCheck(m);
 
@@ -116,11 +113,13 @@ void EmulateTick(Machine& m) {
     for (uint32_t i = 0; i < multiplier; ++i) {
       if (cpu.NopCounter == 0) {
         m.StepInTick = step;  // port accesses happen only inside an instruction
+        m.Psg.Now = step;  // where a PSG write made by this instruction lands
         ExecuteInstruction(cpu, bus);
       }
       --cpu.NopCounter;
     }
   }
+  if (psgOn) PsgEndBatch(m.Psg);
   m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
   m.ClockAtTick += steps;
   m.StepInTick = 0;

@@ -1,5 +1,7 @@
 #include "devices/psg.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "core/machine.h"
@@ -7,8 +9,8 @@
 namespace {
 
 // Level 0..15 to output amplitude, about 3 dB a step. Each table is scaled
-// so that the widest sum (three channels mono, two stereo) still fits the
-// sample without going negative.
+// so that the widest sum (three channels mono, two stereo), swinging around
+// the centre once the high-pass has taken its mean away, fits the sample.
 constexpr uint16_t kVolumeMono8[16] = {0, 1, 1, 1, 2, 3, 4, 5, 7, 10, 15, 21, 30, 42, 60, 85};
 constexpr uint16_t kVolumeStereo8[16] = {0, 1, 1, 2, 3, 4, 6, 8, 11, 16, 22, 32, 45, 64, 90, 127};
 constexpr uint16_t kVolumeMono16[16] = {0,    85,   121,  170,  241,  341,  483,  683,
@@ -16,24 +18,56 @@ constexpr uint16_t kVolumeMono16[16] = {0,    85,   121,  170,  241,  341,  483,
 constexpr uint16_t kVolumeStereo16[16] = {0,    128,  181,  256,  362,  512,  724,   1024,
                                           1448, 2048, 2896, 4096, 5796, 8192, 11585, 16383};
 
+// Band-limited steps: a Kaiser-windowed sinc, cut at 0.45 of the output
+// rate, tabulated for 256 fractional positions, each row summing to 1.
+// Floats, so a step costs a few vector operations; the rounding they leave
+// in the running sum is a DC offset the high-pass takes out.
+constexpr int kPhaseBits = 8;
+constexpr uint32_t kPhases = 1u << kPhaseBits;
+
+struct StepKernel {
+  alignas(64) float Taps[kPhases][kPsgKernelTaps];
+  StepKernel() {
+    constexpr double kCutoff = 0.45, kBeta = 7.0, kPi = 3.14159265358979323846;
+    const double half = kPsgKernelTaps / 2.0, centre = half - 1.0;
+    auto bessel0 = [](double x) {
+      double sum = 1, term = 1;
+      for (int k = 1; k < 30; ++k) {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+      }
+      return sum;
+    };
+    for (uint32_t f = 0; f < kPhases; ++f) {
+      double row[kPsgKernelTaps], total = 0;
+      for (uint32_t k = 0; k < kPsgKernelTaps; ++k) {
+        const double t = k - static_cast<double>(f) / kPhases - centre;
+        const double r = t / half;
+        const double window = r * r < 1 ? bessel0(kBeta * std::sqrt(1 - r * r)) / bessel0(kBeta) : 0;
+        const double x = 2 * kCutoff * t;
+        const double sinc = x == 0 ? 1 : std::sin(kPi * x) / (kPi * x);
+        row[k] = window * sinc;
+        total += row[k];
+      }
+      for (uint32_t k = 0; k < kPsgKernelTaps; ++k) Taps[f][k] = static_cast<float>(row[k] / total);
+    }
+  }
+};
+const StepKernel kStepKernel;
+
+// Periods of 0 count as 1, as on the chip (the counter reaches them at once).
 uint32_t ToneHalfPeriod(const PsgState& p, int channel) {
-  const uint64_t period = p.Registers[channel * 2] + 256u * p.Registers[channel * 2 + 1];
-  const uint32_t half = static_cast<uint32_t>(period * p.SampleRate / 125000);
-  // A period too short for one sample would toggle every sample, a loud
-  // whistle; the chip's real output there is inaudible, so make it a very
-  // low, near-silent tone instead.
-  return half == 0 ? 4096 : half;
+  const uint32_t period = p.Registers[channel * 2] + 256u * p.Registers[channel * 2 + 1];
+  return period == 0 ? 1 : period;
 }
 
-uint32_t NoiseStep(const PsgState& p) {
-  const uint32_t step = p.Registers[6] * p.SampleRate / 62500;
-  return step == 0 ? 32 : step;
-}
+// The shift register moves on every second count: 62500 / R6 times a second.
+uint32_t NoiseStep(const PsgState& p) { return p.Registers[6] == 0 ? 1 : p.Registers[6]; }
 
+// One step per 16 microseconds of the period: two chip ticks.
 uint32_t EnvelopeStep(const PsgState& p) {
-  const uint64_t period = p.Registers[11] + 256u * p.Registers[12];
-  const uint32_t step = static_cast<uint32_t>(period * p.SampleRate / 62500);
-  return step == 0 ? 65536 : step;
+  const uint32_t period = p.Registers[11] + 256u * p.Registers[12];
+  return 2 * (period == 0 ? 1 : period);
 }
 
 void ApplyMixer(PsgState& p) {
@@ -113,15 +147,157 @@ void RunEnvelopeStep(PsgEnvelope& e) {
   }
 }
 
-inline void Store16(uint8_t* at, uint32_t v) {
+inline void Store16(uint8_t* at, int32_t v) {
   at[0] = static_cast<uint8_t>(v);
   at[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Chip ticks until a counter that counts up to `period` reaches it: a
+// counter already past a newly shortened period wraps on the next tick.
+inline uint32_t TicksLeft(uint32_t counter, uint32_t period) { return counter < period ? period - counter : 1; }
+
+// Runs a counter n ticks; returns how many times it reached its period.
+inline uint32_t RunCounter(uint32_t& counter, uint32_t period, uint32_t n) {
+  const uint32_t left = TicksLeft(counter, period);
+  if (n < left) {
+    counter += n;
+    return 0;
+  }
+  n -= left;
+  uint32_t wraps = 1;
+  if (n >= period) {
+    wraps += n / period;
+    n %= period;
+  }
+  counter = n;
+  return wraps;
+}
+
+void RunNoise(PsgNoise& z, uint32_t n) {
+  const uint32_t counts = RunCounter(z.Counter, z.Step, n);
+  if (counts == 0) return;
+  // The register shifts when the prescaler falls back to 0.
+  uint32_t shifts = (counts + z.Prescaler) / 2;
+  z.Prescaler = static_cast<uint8_t>((z.Prescaler + counts) & 1);
+  shifts %= 0x1FFFF;  // the register's cycle
+  uint32_t r = z.ShiftRegister;
+  // AY-3-8910 (MAME ay8910.cpp, verified on chips): 17 bits, the input is
+  // bit 0 XOR bit 3, and bit 0 is the output.
+  for (uint32_t i = 0; i < shifts; ++i) r = (r >> 1) | (((r ^ (r >> 3)) & 1) << 16);
+  z.ShiftRegister = r;
+  z.Output = static_cast<uint8_t>(r & 1);
+}
+
+void RunEnvelope(PsgEnvelope& e, uint32_t n) {
+  uint32_t steps = RunCounter(e.Counter, e.Step, n);
+  if (steps == 0) return;
+  if (e.Restart) {
+    RunEnvelopeStep(e);
+    --steps;
+  }
+  switch (e.Shape) {
+    case 8: case 10: case 12: case 14:
+      steps %= 32;  // the repeating shapes come round in 16 or 32 steps
+      break;
+    default:
+      steps = std::min<uint32_t>(steps, 17);  // the others hold within 16
+      break;
+  }
+  while (steps-- > 0 && !e.Hold) RunEnvelopeStep(e);
+}
+
+// Which generators can change the output at once. The others still run,
+// in closed form, so their phase is right when they become audible.
+void UpdateLive(PsgState& p) {
+  uint8_t noise = 0, envelope = 0;
+  for (int c = 0; c < 3; ++c) {
+    const PsgTone& t = p.Tone[c];
+    const bool audible = t.EnvelopeMode || t.FixedVolume != 0;
+    p.ToneLive[c] = t.ToneEnabled && audible;
+    noise |= t.NoiseEnabled && audible;
+    envelope |= t.EnvelopeMode;
+  }
+  p.NoiseLive = noise;
+  p.EnvelopeLive = envelope && (p.Envelope.Restart || !p.Envelope.Hold);
+}
+
+void AddSteps(PsgState& p, const float delta[2], uint32_t at) {
+  const uint64_t phase = (at * p.PositionScale + 0x8000) >> 16;
+  const uint32_t index = std::min(static_cast<uint32_t>(phase >> kPhaseBits), p.SamplesPerBuffer);
+  const float* taps = kStepKernel.Taps[phase & (kPhases - 1)];
+  p.StepsAdded = 1;
+  for (uint32_t ch = 0; ch < p.Channels; ++ch) {
+    float* steps = p.Steps[ch] + index;
+    const float d = delta[ch];
+    for (uint32_t k = 0; k < kPsgKernelTaps; ++k) steps[k] += d * taps[k];
+  }
+}
+
+// The channels' levels at machine microsecond `at` of the batch, fed to the
+// output where they changed.
+void Mix(PsgState& p, uint32_t at) {
+  int32_t amplitude[3];
+  for (int c = 0; c < 3; ++c) {
+    const PsgTone& t = p.Tone[c];
+    // The chip's mixer: a channel sounds while both its enabled sources are
+    // high (AY-3-8910 data sheet, mixer).
+    const bool on = (t.FlipFlop || !t.ToneEnabled) && (p.Noise.Output || !t.NoiseEnabled);
+    amplitude[c] = on ? p.Volume[t.EnvelopeMode ? p.Envelope.Level : t.FixedVolume] : 0;
+  }
+  // A on the left, C on the right, B on both at full weight.
+  int32_t out[2] = {amplitude[0] + amplitude[1] + amplitude[2], 0};
+  if (p.Channels == 2) {
+    out[0] = amplitude[0] + amplitude[1];
+    out[1] = amplitude[2] + amplitude[1];
+  }
+  if (out[0] == p.Amplitude[0] && out[1] == p.Amplitude[1]) return;
+  const float delta[2] = {static_cast<float>(out[0] - p.Amplitude[0]), static_cast<float>(out[1] - p.Amplitude[1])};
+  AddSteps(p, delta, at);
+  p.Amplitude[0] = out[0];
+  p.Amplitude[1] = out[1];
+}
+
+// Runs the chip from where it stands to microsecond `to` of the batch, one
+// stretch of ticks per change of an audible generator.
+void RunChip(PsgState& p, uint32_t to) {
+  to = std::min(to, p.BatchMicroseconds);
+  while (p.NextTick <= to) {
+    uint32_t n = (to - p.NextTick) / 8 + 1;  // ticks due up to `to`
+    for (int c = 0; c < 3; ++c)
+      if (p.ToneLive[c]) n = std::min(n, TicksLeft(p.Tone[c].Counter, p.Tone[c].HalfPeriod));
+    if (p.NoiseLive) {
+      // Only every second count shifts the register.
+      n = std::min(n, TicksLeft(p.Noise.Counter, p.Noise.Step) + (p.Noise.Prescaler ? 0 : p.Noise.Step));
+    }
+    if (p.EnvelopeLive) n = std::min(n, TicksLeft(p.Envelope.Counter, p.Envelope.Step));
+    const uint32_t at = p.NextTick + (n - 1) * 8;
+    for (PsgTone& t : p.Tone) {
+      const uint32_t toggles = RunCounter(t.Counter, t.HalfPeriod, n);
+      t.FlipFlop ^= static_cast<uint8_t>(toggles & 1);
+    }
+    RunNoise(p.Noise, n);
+    if (p.EnvelopeLive) {
+      RunEnvelope(p.Envelope, n);
+      UpdateLive(p);  // a finished envelope holds
+    } else {
+      RunEnvelope(p.Envelope, n);
+    }
+    p.NextTick = at + 8;
+    Mix(p, at);
+  }
+  p.RenderedTo = std::max(p.RenderedTo, to);
+}
+
+void ClearOutput(PsgState& p) {
+  std::memset(p.Steps, 0, sizeof p.Steps);
+  p.StepsAdded = p.StepsCarried = 0;
+  for (int ch = 0; ch < 2; ++ch) p.Amplitude[ch] = 0, p.Sum[ch] = 0, p.Average[ch] = 0;
 }
 
 }  // namespace
 
 void PsgSetOutputFormat(PsgState& p, uint32_t rate, uint32_t channels, uint32_t bits) {
-  if (rate != 22050 && rate != 44100) rate = 22050;
+  if (rate != 22050 && rate != 44100 && rate != 48000) rate = 22050;
   if (channels != 1 && channels != 2) channels = 1;
   if (bits != 8 && bits != 16) bits = 8;
   p.SampleRate = rate;
@@ -138,18 +314,19 @@ void PsgSetOutputFormat(PsgState& p, uint32_t rate, uint32_t channels, uint32_t 
   }
   std::memcpy(p.Volume, table, sizeof p.Volume);
 
-  // 441 samples per 20 ms batch at 22050 Hz, 882 at 44100 Hz, taken at whole
-  // microsecond positions.
-  p.SampleInterval = rate == 44100 ? 22 : 45;
   p.SamplesPerBuffer = rate / 50;
-  p.SampleStepLimit = p.SampleInterval * p.SamplesPerBuffer;
   p.BlockAlign = channels * bits / 8;
   p.BufferBytes = p.SamplesPerBuffer * p.BlockAlign;
+  // The high-pass settles in about 12 ms (a corner near 14 Hz), like the
+  // coupling capacitor of the CPC's amplifier.
+  p.HighPass = 1.0 / (rate >= 44100 ? 512 : 256);
 
-  std::memset(p.Buffers, 0, sizeof p.Buffers);
-  p.WriteIndex = 5;  // output trails generation by five buffers
-  p.PlayIndex = 0;
-  p.SampleIndex = 0;
+  std::memset(p.Buffers, bits == 8 ? 128 : 0, sizeof p.Buffers);
+  p.WriteIndex = 0;
+  p.BatchMicroseconds = p.RenderedTo = p.Now = 0;
+  p.PositionScale = 0;
+  if (p.NextTick == 0) p.NextTick = 8;
+  ClearOutput(p);
   PsgRecomputeDerived(p);
 }
 
@@ -162,6 +339,8 @@ void PsgRecomputeDerived(PsgState& p) {
   p.Envelope.Step = EnvelopeStep(p);
   p.Envelope.Shape = p.Registers[13] & 0x0F;
   ApplyMixer(p);
+  UpdateLive(p);
+  Mix(p, p.RenderedTo);
 }
 
 void PsgReset(PsgState& p) {
@@ -172,9 +351,11 @@ void PsgReset(PsgState& p) {
     t.Counter = 0;
     t.FlipFlop = 1;
   }
-  p.Noise.ShiftRegister = 0;
-  p.Noise.Output = 0;
-  p.Noise.Feedback = 0;
+  // A shift register of zeros would stay silent for ever; the chip's reset
+  // leaves it at 1 (MAME ay8910.cpp).
+  p.Noise.ShiftRegister = 1;
+  p.Noise.Output = 1;
+  p.Noise.Prescaler = 0;
   p.Noise.Counter = 0;
   p.Envelope.Counter = 0;
   p.Envelope.Restart = 1;
@@ -183,10 +364,18 @@ void PsgReset(PsgState& p) {
   // are written again; a machine that never had a format gets the default
   // one, which also derives them from the cleared registers.
   if (p.SampleRate == 0) PsgSetOutputFormat(p, 22050, 1, 8);
+  UpdateLive(p);
+  Mix(p, p.RenderedTo);
 }
 
 void PsgWriteRegister(PsgState& p, uint8_t reg, uint8_t value) {
   reg &= 0x0F;
+  if (reg >= 14) {  // the I/O ports: no sound
+    p.Registers[reg] = value;
+    return;
+  }
+  // The chip has played up to this moment with the old value.
+  RunChip(p, p.Now);
   switch (reg) {
     case 0: case 2: case 4:
       p.Registers[reg] = value;
@@ -220,10 +409,9 @@ void PsgWriteRegister(PsgState& p, uint8_t reg, uint8_t value) {
       p.Envelope.Shape = value & 0x0F;
       RestartEnvelope(p.Envelope);
       break;
-    default:  // 14, 15: the I/O ports
-      p.Registers[reg] = value;
-      break;
   }
+  UpdateLive(p);
+  Mix(p, p.RenderedTo);
 }
 
 uint8_t PsgReadRegister(const Machine& m) {
@@ -260,97 +448,71 @@ void PsgBusControl(Machine& m, uint8_t function) {
   }
 }
 
-void PsgSampleStep(Machine& m) {
-  PsgState& p = m.Psg;
-  if (p.SampleIndex >= p.SamplesPerBuffer) {
-    p.SampleIndex = 0;
-    p.WriteIndex = (p.WriteIndex + 1) & (kSoundBuffers - 1);
-  }
-  const uint32_t at = p.SampleIndex++;
-
-  for (PsgTone& t : p.Tone) {
-    if (t.Counter >= t.HalfPeriod) {
-      t.Counter = 0;
-      t.FlipFlop ^= 1;
-    } else {
-      ++t.Counter;
-    }
-  }
-
-  PsgNoise& n = p.Noise;
-  if (n.Counter >= n.Step) {
-    n.Counter = 0;
-    n.Output = (n.ShiftRegister >> 15) & 1;
-    n.ShiftRegister = static_cast<uint16_t>(n.ShiftRegister << 1);
-    if (n.Feedback) n.ShiftRegister |= 1;
-    n.Feedback = ((n.ShiftRegister >> 13) & 1) ^ n.Output ^ 1;
-  } else {
-    ++n.Counter;
-  }
-
-  PsgEnvelope& e = p.Envelope;
-  if (e.Counter >= e.Step) {
-    e.Counter = 0;
-    RunEnvelopeStep(e);
-  } else {
-    ++e.Counter;
-  }
-
-  uint32_t level[3];
-  for (int c = 0; c < 3; ++c) {
-    const PsgTone& t = p.Tone[c];
-    uint32_t l = t.EnvelopeMode ? e.Level : t.FixedVolume;
-    if (t.ToneEnabled && !t.FlipFlop) l = 0;
-    else if (t.NoiseEnabled && n.Output) l = 0;
-    level[c] = p.Volume[l];
-  }
-
-  // A on the left, C on the right, B on both at full weight.
-  uint8_t* buffer = p.Buffers[p.WriteIndex];
-  switch (p.Format) {
-    case PsgFormat::Mono8:
-      buffer[at] = static_cast<uint8_t>(level[0] + level[1] + level[2]);
-      break;
-    case PsgFormat::Stereo8:
-      buffer[at * 2] = static_cast<uint8_t>(level[0] + level[1]);
-      buffer[at * 2 + 1] = static_cast<uint8_t>(level[2] + level[1]);
-      break;
-    case PsgFormat::Mono16:
-      Store16(buffer + at * 2, level[0] + level[1] + level[2]);
-      break;
-    case PsgFormat::Stereo16:
-      Store16(buffer + at * 4, level[0] + level[1]);
-      Store16(buffer + at * 4 + 2, level[2] + level[1]);
-      break;
-  }
+void PsgBeginBatch(PsgState& p, uint32_t microseconds) {
+  p.BatchMicroseconds = microseconds;
+  p.RenderedTo = p.Now = 0;
+  // The batch, whatever its length, fills one buffer.
+  p.PositionScale =
+      microseconds ? (static_cast<uint64_t>(p.SamplesPerBuffer) << (kPhaseBits + 16)) / microseconds : 0;
+  UpdateLive(p);
 }
 
-uint32_t PsgNextPlayBuffer(PsgState& p) {
-  // Caught up with generation (the machine runs slower than real time):
-  // play older buffers again rather than the one being filled.
-  if (p.PlayIndex == p.WriteIndex) p.PlayIndex = (p.WriteIndex - 5) & (kSoundBuffers - 1);
-  const uint32_t buffer = p.PlayIndex;
-  p.PlayIndex = (p.PlayIndex + 1) & (kSoundBuffers - 1);
-  return buffer;
+void PsgSampleStep(PsgState& p, uint32_t microsecond) { RunChip(p, microsecond); }
+
+void PsgEndBatch(PsgState& p) {
+  RunChip(p, p.BatchMicroseconds);
+  const uint32_t n = p.SamplesPerBuffer;
+  const uint32_t channels = p.Channels;
+  const bool wide = p.BitsPerSample == 16;
+  uint8_t* buffer = p.Buffers[p.WriteIndex];
+  for (uint32_t ch = 0; ch < channels; ++ch) {
+    float* steps = p.Steps[ch];
+    double sum = p.Sum[ch], average = p.Average[ch];
+    if (!p.StepsAdded && !p.StepsCarried && std::abs(sum - average) < 0.25) {
+      // Settled silence: every sample would round to the centre.
+      p.Average[ch] = sum;
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t frame = i * channels + ch;
+        if (wide) Store16(buffer + frame * 2, 0); else buffer[frame] = 128;
+      }
+      continue;
+    }
+    const double share = p.HighPass;
+    for (uint32_t i = 0; i < n; ++i) {
+      sum += steps[i];
+      average += (sum - average) * share;
+      const double x = sum - average;
+      const int32_t v = static_cast<int32_t>(x < 0 ? x - 0.5 : x + 0.5);  // rounded, without a libm call
+      const uint32_t frame = i * channels + ch;
+      if (wide) {
+        Store16(buffer + frame * 2, std::clamp(v, -32768, 32767));
+      } else {
+        buffer[frame] = static_cast<uint8_t>(std::clamp(v + 128, 0, 255));
+      }
+    }
+    p.Sum[ch] = sum;
+    p.Average[ch] = average;
+    // The kernel tails of the last steps belong to the next buffer.
+    std::memmove(steps, steps + n, (kPsgKernelTaps + 1) * sizeof *steps);
+    std::memset(steps + kPsgKernelTaps + 1, 0, n * sizeof *steps);
+  }
+  // A step's kernel may reach into the next buffer.
+  p.StepsCarried = p.StepsAdded;
+  p.StepsAdded = 0;
+  p.NextTick -= p.BatchMicroseconds;
+  p.BatchMicroseconds = p.RenderedTo = p.Now = 0;
+  p.PositionScale = 0;
+  p.WriteIndex = (p.WriteIndex + 1) & (kSoundBuffers - 1);
 }
 
 void PsgCollectSamples(const PsgState& p, PsgRingCursor& cursor, std::vector<uint8_t>& out) {
   if (!cursor.Started) {
-    cursor = {p.WriteIndex, p.SampleIndex, true};
+    cursor = {p.WriteIndex, true};
     return;
   }
-  const uint32_t block = p.BlockAlign;
-  auto take = [&](uint32_t buffer, uint32_t from, uint32_t to) {
-    if (to > p.SamplesPerBuffer) to = p.SamplesPerBuffer;
-    if (from >= to) return;
-    const uint8_t* b = p.Buffers[buffer];
-    out.insert(out.end(), b + from * block, b + to * block);
-  };
   while (cursor.Buffer != p.WriteIndex) {
-    take(cursor.Buffer, cursor.Sample, p.SamplesPerBuffer);
+    const uint8_t* b = p.Buffers[cursor.Buffer];
+    out.insert(out.end(), b, b + p.BufferBytes);
     cursor.Buffer = (cursor.Buffer + 1) & (kSoundBuffers - 1);
-    cursor.Sample = 0;
   }
-  take(cursor.Buffer, cursor.Sample, p.SampleIndex);
-  cursor.Sample = p.SampleIndex;
 }

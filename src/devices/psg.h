@@ -1,16 +1,30 @@
 // AY-3-8912 sound generator and the ring of 20 ms sound buffers it fills.
 //
 // Models: the register file with its write masks, the bus cycles the PPI
-// drives (read, write, latch address), the three tone channels, the noise
-// generator, the envelope generator and its shapes, the volume tables and
-// the mixing into 8- or 16-bit, mono or stereo samples. Register 14 reads
-// the keyboard line the PPI selects.
+// drives (read, write, latch address), and the chip in its own 1 MHz clock:
+// tone and noise counters and the envelope run at 1 MHz / 8 (125 kHz chip
+// ticks), the noise is the chip's 17-bit shift register, and the envelope
+// takes one step per 16 microseconds of its period. Register 14 reads the
+// keyboard line the PPI selects.
 //
-// Leaves out: true AY timing. Everything is counted in output samples (one
-// call of PsgSampleStep per sample, made by EmulateTick at fixed microsecond
-// positions), so periods are rounded to whole samples; the noise generator
-// is a simple shift register, not the AY's 17-bit one. The PSG's port B
-// (absent on the 8912) reads &FF as input.
+// Output: every change of a channel's level is placed at its exact machine
+// time as a band-limited step (a windowed-sinc kernel, so a 15 kHz tone does
+// not fold back into an audible whistle) and the sum is passed through a
+// DC-blocking high-pass, as the CPC's amplifier is AC-coupled: silence is
+// 128 in 8-bit samples and 0 in 16-bit ones, and tones swing around it.
+// Each batch of EmulateTick, whatever its length (the speed), becomes
+// exactly one 20 ms buffer, so recordings keep one buffer per picture.
+// Below 100 % the sound is slowed with the picture; above, it is sped up;
+// a frozen machine (speed 0) holds its level, which the high-pass brings
+// to silence.
+//
+// Timing: the chip runs lazily. EmulateTick opens a batch, notes the
+// microsecond before every instruction, and closes the batch at its end; a
+// register write first runs the chip up to that microsecond. Nothing of this
+// costs anything per microsecond.
+//
+// Leaves out: the chip's analogue mixing (the channels add linearly) and the
+// PSG's port B (absent on the 8912: it reads &FF as input).
 //
 // The host device (SDL2) lives in platform/audio_output; this file knows
 // only the buffers.
@@ -22,12 +36,14 @@
 struct Machine;
 
 constexpr int kSoundBuffers = 16;
-constexpr uint32_t kMaxSoundBufferBytes = 3528;  // 20 ms at 44100 Hz, 16-bit stereo
+constexpr uint32_t kMaxSamplesPerBuffer = 960;                      // 20 ms at 48000 Hz
+constexpr uint32_t kMaxSoundBufferBytes = kMaxSamplesPerBuffer * 4;  // 16-bit stereo
+constexpr uint32_t kPsgKernelTaps = 32;  // width of a band-limited step, in output samples
 
 enum class PsgFormat : uint8_t { Mono8, Stereo8, Mono16, Stereo16 };
 
 struct PsgTone {
-  uint32_t HalfPeriod;  // samples per half wave
+  uint32_t HalfPeriod;  // chip ticks per half wave: the 12-bit period, 0 as 1
   uint32_t Counter;
   uint8_t FlipFlop;
   uint8_t ToneEnabled, NoiseEnabled;
@@ -36,14 +52,15 @@ struct PsgTone {
 };
 
 struct PsgNoise {
-  uint32_t Step;  // samples per noise step
+  uint32_t Step;  // chip ticks per half step of the shift register: R6, 0 as 1
   uint32_t Counter;
-  uint16_t ShiftRegister;
-  uint8_t Output, Feedback;
+  uint32_t ShiftRegister;  // 17 bits
+  uint8_t Prescaler;       // the register shifts on every second count
+  uint8_t Output;          // bit 0 of the register
 };
 
 struct PsgEnvelope {
-  uint32_t Step;  // samples per envelope step
+  uint32_t Step;  // chip ticks per envelope step: 2 x the 16-bit period, 0 as 1
   uint32_t Counter;
   uint8_t Level;  // 0..15
   uint8_t Shape;  // R13
@@ -69,22 +86,41 @@ struct PsgState {
   uint16_t Volume[16];  // the table of the format
 
   // Sampling inside EmulateTick.
-  uint8_t SamplingEnabled;   // sound switched on: the loop takes samples
-  uint32_t SampleInterval;   // microseconds between samples
-  uint32_t SampleStepLimit;  // last step of a batch that takes a sample
+  uint8_t SamplingEnabled;  // sound switched on: the loop runs the chip
 
-  // The ring: the PSG fills buffer WriteIndex, the output queues PlayIndex.
-  uint32_t SamplesPerBuffer;  // 441 or 882
+  // The running batch: machine microseconds since it opened.
+  uint32_t BatchMicroseconds;  // its length; 0 outside a batch
+  uint32_t Now;                // the microsecond the Z80 is at
+  uint32_t RenderedTo;         // the chip has run up to here
+  uint32_t NextTick;           // microsecond of the next chip tick (may lie beyond the batch)
+  uint64_t PositionScale;      // microseconds to output position, 16.16 fixed point of kernel phases
+
+  // Which generators can change the output now; the others are advanced
+  // in closed form.
+  uint8_t ToneLive[3], NoiseLive, EnvelopeLive;
+
+  // Band-limited output: the amplitude last fed per output channel, the
+  // steps waiting to be summed (one batch plus a kernel's tail), the running
+  // sum and the high-pass's slow average.
+  int32_t Amplitude[2];
+  alignas(64) float Steps[2][kMaxSamplesPerBuffer + kPsgKernelTaps + 1];
+  double Sum[2];
+  double Average[2];
+  double HighPass;  // the average's share of each new sample
+  uint8_t StepsAdded;    // steps were added since the last buffer was completed
+  uint8_t StepsCarried;  // ... and before it, so their tails may reach this one
+
+  // The ring: the PSG fills buffer WriteIndex, one per batch.
+  uint32_t SamplesPerBuffer;  // 441, 882 or 960
   uint32_t BufferBytes;
   uint32_t BlockAlign;  // bytes per sample frame
-  uint32_t WriteIndex, PlayIndex, SampleIndex;
+  uint32_t WriteIndex;
   alignas(64) uint8_t Buffers[kSoundBuffers][kMaxSoundBufferBytes];
 };
 
-// Chooses the output format: rate 22050 or 44100, 1 or 2 channels, 8 or 16
-// bits (anything else falls back to 22050, 1, 8 as the settings do). Sets the
-// sample timing, recomputes the derived periods for the new rate, clears the
-// buffers and puts the ring in its opening position (write 5, play 0).
+// Chooses the output format: rate 22050, 44100 or 48000, 1 or 2 channels,
+// 8 or 16 bits (anything else falls back to 22050, 1, 8 as the settings do).
+// Clears the ring and the output filters and recomputes the derived values.
 void PsgSetOutputFormat(PsgState& p, uint32_t rate, uint32_t channels, uint32_t bits);
 
 void PsgReset(PsgState& p);
@@ -93,6 +129,7 @@ void PsgReset(PsgState& p);
 void PsgBusControl(Machine& m, uint8_t function);
 
 // A register write with its masks and effects (what a &80 bus cycle does).
+// Inside a batch the chip first runs up to the current microsecond.
 void PsgWriteRegister(PsgState& p, uint8_t reg, uint8_t value);
 // The value a &40 bus cycle reads from the selected register.
 uint8_t PsgReadRegister(const Machine& m);
@@ -101,20 +138,22 @@ uint8_t PsgReadRegister(const Machine& m);
 // the register file, as register writes would.
 void PsgRecomputeDerived(PsgState& p);
 
-// One output sample into the ring; called by EmulateTick.
-void PsgSampleStep(Machine& m);
+// The batch of EmulateTick: opened with its length in microseconds, the
+// chip run up to a microsecond of it (PsgSampleStep), and closed, which runs
+// the chip to the end and completes the buffer WriteIndex before moving
+// WriteIndex on.
+void PsgBeginBatch(PsgState& p, uint32_t microseconds);
+void PsgSampleStep(PsgState& p, uint32_t microsecond);
+void PsgEndBatch(PsgState& p);
 
-// The once-per-period hand-over position: when the play index has caught up
-// with the write index it jumps back five buffers. Returns the buffer to
-// hand to the device and advances the play index.
-uint32_t PsgNextPlayBuffer(PsgState& p);
+// The buffer the last batch completed.
+inline uint32_t PsgLastBuffer(const PsgState& p) { return (p.WriteIndex - 1) & (kSoundBuffers - 1); }
 
-// Follows the ring from outside (a recorder): the samples written since the
-// cursor, appended in order. Valid while fewer than 16 buffers have been
-// filled since the last call.
+// Follows the ring from outside (a recorder): the samples completed since
+// the cursor, appended in order. Valid while fewer than 16 buffers have been
+// completed since the last call.
 struct PsgRingCursor {
   uint32_t Buffer = 0;
-  uint32_t Sample = 0;
   bool Started = false;
 };
 // The first call only places the cursor at the current position.

@@ -333,7 +333,7 @@ void ReadProfile(const IniFile& ini, Settings& s, bool individual, SettingsResul
   s.SAMPLERATE = ini.Int("SOUND", "SAMPLERATE", d.SAMPLERATE);
   s.BITSPERSAMPLE = ini.Int("SOUND", "BITSPERSAMPLE", d.BITSPERSAMPLE);
   if (s.CHANNELS != 1 && s.CHANNELS != 2) s.CHANNELS = 1;
-  if (s.SAMPLERATE != 22050 && s.SAMPLERATE != 44100) s.SAMPLERATE = 22050;
+  if (s.SAMPLERATE != 22050 && s.SAMPLERATE != 44100 && s.SAMPLERATE != 48000) s.SAMPLERATE = 22050;
   if (s.BITSPERSAMPLE != 8 && s.BITSPERSAMPLE != 16) s.BITSPERSAMPLE = 8;
 
   s.PARMODE = ini.Int("EXPANSIONS", "PARMODE", d.PARMODE);
@@ -622,7 +622,7 @@ MachineConfig MachineConfigFromSettings(const Settings& s) {
   c.DoubleScanLine = s.DOUBLESCANLINE;
   c.SoundEnabled = s.SOUNDENABLED;
   c.SoundChannels = s.CHANNELS == 2 ? 2 : 1;
-  c.SampleRate = s.SAMPLERATE == 44100 ? 44100 : 22050;
+  c.SampleRate = s.SAMPLERATE == 44100 || s.SAMPLERATE == 48000 ? static_cast<uint32_t>(s.SAMPLERATE) : 22050;
   c.BitsPerSample = s.BITSPERSAMPLE == 16 ? 16 : 8;
   c.PrinterMode = s.PARMODE >= 0 && s.PARMODE <= 5 ? static_cast<uint32_t>(s.PARMODE) : 0;
   c.PrinterIdleSeconds = static_cast<uint32_t>(std::clamp(s.PRINTERIDLE, 1, 3600));

@@ -2,6 +2,8 @@
 // into BASIC, and the sound a typed SOUND command records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "cli_support.h"
+#include "sound_measure.h"
 
 namespace fs = std::filesystem;
 
@@ -87,38 +90,45 @@ TEST_F(CliFirmware, TypedCommandsRunInBasic) {
   EXPECT_EQ(LineAfter(ScreenLines(r.out), "RUN"), " 1  4  9  16  25") << r.out;
 }
 
-TEST_F(CliFirmware, RecordedSoundHoldsTheTypedTone) {
-  const fs::path wav = startDir / "sound-284.wav";
-  auto r = RunCommand(Cli() + RomArgs() + " --seconds 5 --type 'SOUND 1,284,100,15\\n' --wav '" + wav.string() +
-                      "' --benchmark");
-  ASSERT_EQ(r.status, 0) << r.out;
-  std::ifstream in(wav, std::ios::binary);
-  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  ASSERT_EQ(b.size(), 44u + 5 * 44100 * 4) << "5 s of 44100 Hz 16-bit stereo";
+// SOUND 1,142 is A4: 62500 / 142 = 440.14 Hz on a real CPC, at every rate.
+TEST_F(CliFirmware, RecordedSoundHoldsTheTypedToneInTune) {
+  for (const uint32_t rate : {22050u, 44100u, 48000u}) {
+    SCOPED_TRACE(rate);
+    const fs::path wav = startDir / ("sound-" + std::to_string(rate) + ".wav");
+    auto r = RunCommand(Cli() + RomArgs() + " --seconds 7 --type 'SOUND 1,142,200,15\\n' --sample-rate " +
+                        std::to_string(rate) + " --wav '" + wav.string() + "' --benchmark");
+    ASSERT_EQ(r.status, 0) << r.out;
+    const Pcm pcm = ReadWav(wav);
+    ASSERT_EQ(pcm.Rate, rate);
+    ASSERT_EQ(pcm.Channels, 2u);
+    ASSERT_EQ(pcm.Bits, 16u);
+    ASSERT_EQ(pcm.Channel[0].size(), 7 * rate) << "7 s, one buffer per frame";
 
-  // Channel A is the left channel; the right one (B and C) stays silent.
-  std::vector<int> left;
-  for (size_t i = 44; i + 3 < b.size(); i += 4) {
-    left.push_back(static_cast<int16_t>(b[i] | (b[i + 1] << 8)));
-    ASSERT_EQ(b[i + 2] | (b[i + 3] << 8), 0) << "right channel at sample " << (i - 44) / 4;
+    // Channel A is the left channel; the right one (B and C) stays silent.
+    const std::vector<int>& left = pcm.Channel[0];
+    const std::vector<int>& right = pcm.Channel[1];
+    EXPECT_EQ(std::count(right.begin(), right.end(), 0), static_cast<long>(right.size()));
+    int peak = 0;
+    for (int v : left) peak = std::max(peak, std::abs(v));
+    ASSERT_GT(peak, 8000) << "no tone recorded";
+    size_t first = 0, last = left.size();
+    while (first < last && std::abs(left[first]) < peak / 4) ++first;
+    while (last > first && std::abs(left[last - 1]) < peak / 4) --last;
+    const std::vector<int> tone(left.begin() + first, left.begin() + last);
+    EXPECT_NEAR(CrossingFrequency(tone, rate, 0, peak / 4), 440.14, 440.14 * 0.002);
+    // SOUND's duration 200 is two seconds.
+    EXPECT_NEAR((last - first) / static_cast<double>(rate), 2.0, 0.05);
   }
-  size_t first = 0, last = left.size();
-  while (first < left.size() && left[first] == 0) ++first;
-  while (last > first && left[last - 1] == 0) --last;
-  ASSERT_LT(first, last) << "no tone recorded";
+}
 
-  // Period 284 at 44100 Hz: the flip-flop toggles every 100 + 1 samples, a
-  // 202-sample wave (218.3 Hz). Whole half waves between the first and last
-  // edges all have that length.
-  std::vector<size_t> edges;
-  for (size_t i = first + 1; i < last; ++i)
-    if ((left[i] == 0) != (left[i - 1] == 0)) edges.push_back(i);
-  ASSERT_GT(edges.size(), 100u);
-  for (size_t i = 1; i < edges.size(); ++i) ASSERT_EQ(edges[i] - edges[i - 1], 101u) << "edge " << i;
-  const double wave = 2.0 * (edges.back() - edges.front()) / (edges.size() - 1);
-  EXPECT_DOUBLE_EQ(wave, 202.0);
-  // SOUND's duration 100 is one second.
-  EXPECT_NEAR((last - first) / 44100.0, 1.0, 0.05);
+// The whole run is recorded at any speed: a frame of picture, 20 ms of sound.
+TEST_F(CliFirmware, RecordingsAtHalfSpeedKeepOneBufferPerFrame) {
+  const fs::path wav = startDir / "half.wav";
+  auto r = RunCommand(Cli() + RomArgs() + " --speed 50 --frames 300 --wav '" + wav.string() + "' --benchmark");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const Pcm pcm = ReadWav(wav);
+  ASSERT_EQ(pcm.Rate, 44100u);
+  EXPECT_EQ(pcm.Channel[0].size(), 6u * 44100) << "6.00 s";
 }
 
 TEST_F(CliFirmware, RomOptionsAreChecked) {

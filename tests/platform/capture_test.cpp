@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
@@ -389,20 +390,24 @@ AviContents ReadAvi(const fs::path& file) {
 
 }  // namespace
 
+// Any speed: each period adds one buffer. A silent machine records the
+// centre of the format: 128 in 8 bits, 0 in 16.
 TEST(Recording, WavOfNFramesHoldsNTimesTheSamplesPerFrame) {
   TempDir dir("wavrec");
   struct Format {
-    uint32_t Rate, Channels, Bits, PerFrame;
+    uint32_t Rate, Channels, Bits, PerFrame, Microseconds;
   };
-  for (const Format f : {Format{44100, 2, 16, 882}, Format{22050, 1, 8, 441}}) {
+  for (const Format f : {Format{44100, 2, 16, 882, 20000}, Format{22050, 1, 8, 441, 10000},
+                         Format{48000, 2, 8, 960, 40000}}) {
     SCOPED_TRACE(f.Rate);
     auto m = EmptyMachine();
+    m->MicrosecondsPerTick = f.Microseconds;
     Recording rec;
     RecordingHooks hooks(rec);
     const fs::path file = dir.path() / "x.wav";
     ASSERT_TRUE(rec.StartWav(*m, file, f.Rate, f.Channels, f.Bits)) << rec.Error();
     EXPECT_EQ(m->Psg.SamplingEnabled, 1) << "the recording takes samples without a sound device";
-    constexpr int kFrames = 37;  // more than the ring's 16 buffers
+    constexpr int kFrames = 60;  // more than the ring's 16 buffers, over a second
     for (int i = 0; i < kFrames; ++i) RunPeriod(*m, hooks);
     EXPECT_TRUE(rec.Stop(*m)) << rec.Error();
     EXPECT_EQ(m->Psg.SamplingEnabled, 0) << "sampling off again";
@@ -411,6 +416,8 @@ TEST(Recording, WavOfNFramesHoldsNTimesTheSamplesPerFrame) {
     const uint32_t blockAlign = f.Channels * f.Bits / 8;
     EXPECT_EQ(Le32(d, 40), kFrames * f.PerFrame * blockAlign);
     EXPECT_EQ(Le32(d, 24), f.Rate);
+    const uint8_t silence = f.Bits == 8 ? 128 : 0;
+    EXPECT_EQ(std::count(d.begin() + 44, d.end(), silence), static_cast<long>(d.size() - 44));
   }
 }
 
@@ -497,6 +504,23 @@ TEST(Recording, RunnerAviOfTwoSecondsHasHundredFramesAndTwoSecondsOfSound) {
       ++compared;
     }
   EXPECT_GT(compared, 10000);
+}
+
+// At half speed each frame of picture still goes with 20 ms of sound.
+TEST(Recording, RunnerAviAtHalfSpeedKeepsPictureAndSoundInStep) {
+  if (!HaveRoms()) GTEST_SKIP() << "ROM images not found in " << RomDir();
+  TempDir dir("cliavihalf");
+  const fs::path avi = dir.path() / "half.avi";
+  const CommandResult r = RunCommand(Cli() + " --start-dir '" + dir.path().string() + "' --rom-dir '" + RomDir() +
+                                     "' --benchmark --speed 50 --frames 300 --sample-rate 48000 --avi '" +
+                                     avi.string() + "'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const AviContents c = ReadAvi(avi);
+  ASSERT_TRUE(c.Opened);
+  EXPECT_EQ(c.VideoPackets, 300);
+  EXPECT_EQ(c.SampleRate, 48000);
+  ASSERT_EQ(c.BlockAlign, 4);
+  EXPECT_EQ(c.AudioBytes / c.BlockAlign, 6 * 48000) << "6.00 s";
 }
 
 TEST(Recording, RunnerWritesJpegAndGifScreenshots) {

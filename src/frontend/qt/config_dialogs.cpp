@@ -278,6 +278,9 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
     };
     group("Channels", "Mono", "Stereo", Mono, Stereo);
     group("Sample Rate", "22050 Hz", "44100 Hz", Rate22050, Rate44100);
+    // 48000 Hz is what most Linux sound servers run at.
+    Rate48000 = new QRadioButton("48000 Hz");
+    static_cast<QGroupBox*>(Rate44100->parentWidget())->layout()->addWidget(Rate48000);
     group("Bits per Sample", "8 bits", "16 bits", Bits8, Bits16);
     page->addStretch(1);
   }
@@ -440,7 +443,7 @@ void TCPCConfigMenu::LoadFromSettings(const Settings& s) {
 
   SoundEnabled->setChecked(s.SOUNDENABLED);
   CheckRadio({{Mono, 1}, {Stereo, 2}}, s.CHANNELS);
-  CheckRadio({{Rate22050, 22050}, {Rate44100, 44100}}, s.SAMPLERATE);
+  CheckRadio({{Rate22050, 22050}, {Rate44100, 44100}, {Rate48000, 48000}}, s.SAMPLERATE);
   CheckRadio({{Bits8, 8}, {Bits16, 16}}, s.BITSPERSAMPLE);
 
   ParallelBox->setCurrentIndex(s.PARMODE >= 0 && s.PARMODE < static_cast<int>(kParallelModeNames.size()) ? s.PARMODE : -1);
@@ -489,7 +492,7 @@ void TCPCConfigMenu::ApplyCpcConfiguration(Settings& s) const {
   for (int i = 0; i < kProfileUpperRoms; ++i) s.ROM[i] = Upper(RomBoxes[1 + i]->currentText().toStdString());
   s.SOUNDENABLED = SoundEnabled->isChecked();
   CheckedValue({{Mono, 1}, {Stereo, 2}}, s.CHANNELS);
-  CheckedValue({{Rate22050, 22050}, {Rate44100, 44100}}, s.SAMPLERATE);
+  CheckedValue({{Rate22050, 22050}, {Rate44100, 44100}, {Rate48000, 48000}}, s.SAMPLERATE);
   CheckedValue({{Bits8, 8}, {Bits16, 16}}, s.BITSPERSAMPLE);
 
   // The printer port itself is reopened by the window when the mode changed.

@@ -87,6 +87,7 @@ class TCPCConfigMenu : public QDialog {
   QRadioButton* Stereo = nullptr;
   QRadioButton* Rate22050 = nullptr;
   QRadioButton* Rate44100 = nullptr;
+  QRadioButton* Rate48000 = nullptr;
   QRadioButton* Bits8 = nullptr;
   QRadioButton* Bits16 = nullptr;
   // Peripherals

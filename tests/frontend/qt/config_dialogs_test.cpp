@@ -283,7 +283,7 @@ TEST_F(CpcConfigTest, EveryControlRoundTrips) {
   for (int i = 0; i < kProfileUpperRoms; ++i) p.ROM[i] = "ROM" + std::to_string(i) + ".ROM";
   p.SOUNDENABLED = true;
   p.CHANNELS = 2;
-  p.SAMPLERATE = 44100;
+  p.SAMPLERATE = 48000;  // the choice added for Linux sound servers
   p.BITSPERSAMPLE = 16;
   p.PARMODE = 3;
   p.LPTADDRESS = 632;
