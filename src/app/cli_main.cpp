@@ -451,6 +451,9 @@ int main(int argc, char** argv) {
   enum class TapeKey { Waiting, Pressed, Done } tapeKey =
       (opt.tape.empty() && opt.tapeRecord.empty()) || !typingOn ? TapeKey::Done : TapeKey::Waiting;
   uint64_t tapeKeyAt = 0;
+  // Held for three periods: the firmware takes a key only once two of its
+  // scans, 20 ms apart, have seen it down.
+  constexpr uint64_t kTapeKeyHold = 60000;
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
@@ -467,10 +470,13 @@ int main(int argc, char** argv) {
       // SHIFT a period early keeps a shifted key from being read alone.
       AutoTypeShiftAhead(typing, machine->Keyboard);
     }
-    if (tapeKey != TapeKey::Done && (tape.Motor || TapeMoving(tape))) {
-      tapeKey = TapeKey::Done;
-    } else if (tapeKey == TapeKey::Pressed) {
-      MatrixRelease(machine->Keyboard, 5, 7);
+    if (tapeKey == TapeKey::Pressed) {
+      // Let go whether or not the motor started meanwhile: no key stays down.
+      if (machineMicroseconds >= tapeKeyAt + kTapeKeyHold) {
+        MatrixRelease(machine->Keyboard, 5, 7);
+        tapeKey = TapeKey::Done;
+      }
+    } else if (tapeKey == TapeKey::Waiting && (tape.Motor || TapeMoving(tape))) {
       tapeKey = TapeKey::Done;
     } else if (tapeKey == TapeKey::Waiting && !typingActive) {
       if (tapeKeyAt == 0) tapeKeyAt = machineMicroseconds + 1000000;

@@ -125,8 +125,8 @@ void EncodeOwnChunk(const Machine& m, uint8_t* d) {
     d[28 + 5 * t] = s.Tone[t].FlipFlop;
   }
   Put32(d + 39, s.Noise.Counter);
-  Put16(d + 43, s.Noise.ShiftRegister);
-  d[45] = static_cast<uint8_t>(s.Noise.Output | s.Noise.Feedback << 1);
+  Put16(d + 43, static_cast<uint16_t>(s.Noise.ShiftRegister));
+  d[45] = static_cast<uint8_t>(s.Noise.Output | s.Noise.Prescaler << 1 | ((s.Noise.ShiftRegister >> 16) & 1) << 2);
   Put32(d + 46, s.Envelope.Counter);
   d[50] = s.Envelope.Level;
   d[51] = static_cast<uint8_t>(s.Envelope.Restart | s.Envelope.Hold << 1 | s.Envelope.Down << 2);
@@ -135,6 +135,7 @@ void EncodeOwnChunk(const Machine& m, uint8_t* d) {
   Put16(d + 55, static_cast<uint16_t>(m.BeamY));
   d[57] = m.Z80.IoDelay ? 1 : 0;
   d[58] = static_cast<uint8_t>(m.GateArray.RequestedMode | m.GateArray.ModePending << 2);
+  d[59] = static_cast<uint8_t>(std::min<uint32_t>(s.NextTick, 255));  // the chip's clock phase
 }
 
 // Every value is kept to what its field can hold, so a crafted chunk cannot
@@ -178,9 +179,10 @@ void DecodeOwnChunk(Machine& m, const uint8_t* d) {
     s.Tone[t].FlipFlop = d[28 + 5 * t] & 1;
   }
   s.Noise.Counter = Get32(d + 39);
-  s.Noise.ShiftRegister = Get16(d + 43);
+  s.Noise.ShiftRegister = Get16(d + 43) | static_cast<uint32_t>((d[45] >> 2) & 1) << 16;
+  if (s.Noise.ShiftRegister == 0) s.Noise.ShiftRegister = 1;  // all zero would never shift out a one
   s.Noise.Output = d[45] & 1;
-  s.Noise.Feedback = (d[45] >> 1) & 1;
+  s.Noise.Prescaler = (d[45] >> 1) & 1;
   s.Envelope.Counter = Get32(d + 46);
   s.Envelope.Level = d[50] & 0x0F;
   s.Envelope.Restart = d[51] & 1;
@@ -194,6 +196,7 @@ void DecodeOwnChunk(Machine& m, const uint8_t* d) {
   z.IoDelay = d[57] & 1;
   m.GateArray.RequestedMode = d[58] & 3;
   m.GateArray.ModePending = (d[58] >> 2) & 1;
+  s.NextTick = std::min<uint32_t>(d[59], 8);
 }
 
 // The published counters into the CRTC. The address counters are not in the

@@ -965,9 +965,22 @@ int64_t TapeNextPulse(TapeDeck& d) {
   return t;
 }
 
+// Far shorter than a real motor takes to stop, far longer than the relay's
+// dropouts during a keyboard scan.
+constexpr uint32_t kTapeSpinDownMicroseconds = 2000;
+
+void TapeSpunDown(TapeDeck& d) {
+  if (!d.Motor) UpdateRunning(d);
+}
+
 void TapeSetMotor(TapeDeck& d, bool on) {
   if (on == d.Motor) return;
   d.Motor = on;
+  if (!on && d.Running.load(std::memory_order_relaxed)) {
+    d.SpinDown = kTapeSpinDownMicroseconds;
+    return;
+  }
+  d.SpinDown = 0;
   if (on && d.AutoPlay && !d.Recording.load() && !d.Playing.load() && d.Image && !TapeAtEnd(d)) TapePlay(d);
   UpdateRunning(d);
 }

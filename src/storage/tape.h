@@ -109,6 +109,11 @@ struct TapeDeck {
   bool WriteLine = false;
   // Port B bit 7.
   uint8_t Level = 0;
+  // Microseconds the tape still moves after the relay opened. The firmware's
+  // keyboard scan sets the PPI's mode, which clears port C and so the motor
+  // bit, and writes the bit back a few microseconds later: a real motor
+  // rides through that, where a tape that stopped at once would lose data.
+  uint32_t SpinDown = 0;
 
   // The buttons. PLAY stays pressed until STOP, the tape's end or a stop
   // block; with AutoPlay the deck presses it itself whenever the motor
@@ -140,12 +145,14 @@ struct TapeDeck {
 void TapeSetMotor(TapeDeck& d, bool on);
 void TapeSetWriteLine(TapeDeck& d, bool high);
 void TapeAdvance(TapeDeck& d);  // the level changes that fall due; use TapeStep
+void TapeSpunDown(TapeDeck& d);  // the motor has come to rest; use TapeStep
 
 // One microsecond of tape movement. Only called while d.Running.
 inline void TapeStep(TapeDeck& d) {
   d.Microseconds.store(d.Microseconds.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   d.Remaining -= kTapeUnitsPerMicrosecond;
   if (d.Remaining <= 0) TapeAdvance(d);
+  if (d.SpinDown && --d.SpinDown == 0) TapeSpunDown(d);
 }
 
 // The next level change straight from the stream, for tests and tools: its
