@@ -1,5 +1,7 @@
 #include "core/machine.h"
 
+#include <type_traits>
+
 #include "core/video_step.h"
 #include "devices/crtc_step.h"
 
@@ -59,10 +61,37 @@ void ExecuteInstruction(Machine& m) {
   ExecuteInstruction(m.Z80, bus);
 }
 
-void EmulateTick(Machine& m) {
+namespace {
+
+// The bus while breakpoints are set: every access the Z80 makes (the
+// instruction's own bytes too) is shown to the watchpoints.
+struct WatchedBus : MachineBus {
+  uint8_t ReadByte(uint16_t a) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::Read, a);
+    return MachineBus::ReadByte(a);
+  }
+  void WriteByte(uint16_t a, uint8_t v) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::Write, a);
+    MachineBus::WriteByte(a, v);
+  }
+  uint8_t Z80In(uint16_t port) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::PortIn, port);
+    return MachineBus::Z80In(port);
+  }
+  void Z80Out(uint16_t port, uint8_t v) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::PortOut, port);
+    MachineBus::Z80Out(port, v);
+  }
+};
+
+// One period's steps; with kBreaks the breakpoints are checked and a hit
+// ends the period early, before the instruction it stopped at. Returns the
+// steps run.
+template <bool kBreaks>
+uint32_t RunSteps(Machine& m) {
   const uint32_t steps = m.MicrosecondsPerTick;
   const uint32_t multiplier = m.Z80Multiplier;
-  MachineBus bus{m};
+  std::conditional_t<kBreaks, WatchedBus, MachineBus> bus{{m}};
   Z80Registers& cpu = m.Z80;
 
   // Sample positions as countdowns rather than a division per step.
@@ -73,6 +102,7 @@ void EmulateTick(Machine& m) {
 
   for (uint32_t step = 1; step <= steps; ++step) {
     VideoStep(m);
+    if constexpr (kBreaks) BreakAfterVideoStep(m);
 
     if (step == nextPsg) {
       if (step <= psgLimit) PsgSampleStep(m);
@@ -87,9 +117,26 @@ void EmulateTick(Machine& m) {
     // The devices of this microsecond have moved first, so a port write made
     // here reaches them from the next step on.
     for (uint32_t i = 0; i < multiplier; ++i) {
-      if (cpu.NopCounter == 0) ExecuteInstruction(cpu, bus);
+      if (cpu.NopCounter == 0) {
+        if constexpr (kBreaks) {
+          if (m.Breaks.Stopped || BreakBeforeInstruction(m)) return step;
+          const bool interrupt = cpu.InterruptRequest && cpu.IFF1 && cpu.InterruptEnableDelay;
+          ExecuteInstruction(cpu, bus);
+          if (interrupt) BreakAfterInterrupt(m);
+        } else {
+          ExecuteInstruction(cpu, bus);
+        }
+      }
       --cpu.NopCounter;
     }
   }
+  return steps;
+}
+
+}  // namespace
+
+void EmulateTick(Machine& m) {
+  // With no breakpoint set the loop has no check at all.
+  const uint32_t steps = m.Breaks.Active ? RunSteps<true>(m) : RunSteps<false>(m);
   m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
 }
