@@ -1,6 +1,6 @@
 // libFuzzer target for the ROM image loader: the file is read into a slot and
-// compared with what the format says it holds (a 128-byte header dropped when
-// the first byte is 0, at most 16 KB kept, the rest of the slot zero). The
+// compared with what the format says it holds (an AMSDOS header dropped when
+// its checksum and length hold, at most 16 KB kept, the rest of the slot zero). The
 // image then runs as the firmware of a machine for a few frames, since a ROM
 // from the internet is code the emulator will execute.
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "core/machine.h"
+#include "core/rom_header.h"
 #include "memory_file.h"
 
 namespace romfuzz {
@@ -21,7 +22,7 @@ bool RomFuzzInput(const uint8_t* data, size_t size) {
   std::memset(slot, 0xA5, sizeof slot);
   if (!LoadRomImage(file.Path(), slot)) return false;  // a readable file always loads
 
-  const size_t start = size >= 128 && data[0] == 0 ? 128 : 0;
+  const size_t start = size >= kAmsdosHeaderSize && HasAmsdosHeader(data, size) ? kAmsdosHeaderSize : 0;
   const size_t length = std::min<size_t>(size - start, kBlockSize);
   if (length > 0 && std::memcmp(slot, data + start, length) != 0) return false;
   if (std::any_of(slot + length, slot + kBlockSize, [](uint8_t b) { return b != 0; })) return false;

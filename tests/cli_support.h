@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 
 struct CommandResult {
@@ -38,3 +39,18 @@ inline bool HaveRoms() { return std::filesystem::exists(RomDir() + "/6128Low.ROM
 #ifdef PELLUCIDORE_CLI_PATH
 inline std::string Cli() { return std::string("'") + PELLUCIDORE_CLI_PATH + "'"; }
 #endif
+
+// The lines of the runner's output (--screen-text), trailing spaces dropped.
+inline std::vector<std::string> ScreenLines(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    std::string line = out.substr(start, end - start);
+    line.erase(line.find_last_not_of(' ') + 1);
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}

@@ -17,13 +17,18 @@
 #include "core/machine.h"
 #include "debugger/run_control.h"
 #include "devices/screen_text.h"
+#include "core/builtin_roms.h"
+#include "frontend/autorun.h"
 #include "frontend/autotype.h"
+#include "frontend/machine_models.h"
+#include "frontend/open_files.h"
 #include "platform/wav_writer.h"
 #include "frontend/settings.h"
 #include "platform/serial_port.h"
 #include "storage/new_images.h"
 #include "platform/image_writer.h"
 #include "storage/snapshot.h"
+#include "storage/tape.h"
 #include "platform/capture.h"
 #include "platform/cups_printer.h"
 #include "platform/parport_printer.h"
@@ -67,6 +72,13 @@ struct CliOptions {
   std::vector<std::string> romUpper;  // SLOT=NAME
   std::string snapshot;      // loaded before the run
   std::string saveSnapshot;  // written after it
+  int snapshotVersion = kSnapshotDefaultVersion;
+  std::string model;         // --model: 464, 664, 6128, 6128-4mb
+  bool autorun = false;
+  std::vector<std::string> files;  // disk images, archives, snapshots, by content
+  std::string tape;          // played when the motor starts
+  std::string tapeRecord;    // recorded and written after the run
+  bool noFastTape = false;
   RunControlOptions control;  // breakpoints, conditions that end the run, traces, dumps
 };
 
@@ -213,7 +225,25 @@ int main(int argc, char** argv) {
   app.add_option("--rom-upper", opt.romUpper, "Upper ROM slot: SLOT=NAME, 0..15; EMPTY empties it (repeatable)")
       ->take_all();
   app.add_option("--snapshot", opt.snapshot, "Load an SNA snapshot before running");
-  app.add_option("--save-snapshot", opt.saveSnapshot, "Save an SNA snapshot after the run");
+  auto* saveSnapshot = app.add_option("--save-snapshot", opt.saveSnapshot, "Save an SNA snapshot after the run");
+  app.add_option("--snapshot-version", opt.snapshotVersion,
+                 "SNA version of --save-snapshot: 3 (default, all RAM), 2, or 1 (64 KB, for older tools)")
+      ->check(CLI::IsMember({1, 2, 3}))
+      ->needs(saveSnapshot);
+  app.add_option("--model", opt.model, "Machine model: 464, 664, 6128 or 6128-4mb (its ROMs and RAM)")
+      ->transform([](std::string id) {
+        const CpcModel* model = FindModel(id);
+        if (!model) throw CLI::ValidationError("--model", "must be 464, 664, 6128 or 6128-4mb: " + id);
+        return std::string(model->Id);
+      });
+  app.add_flag("--autorun", opt.autorun, "Type the command that starts the disk in drive A (RUN\"NAME, |CPM or CAT)");
+  app.add_option("files", opt.files,
+                 "Disk images (.dsk, .zip) for drives A then B, or a snapshot (.sna), told apart by content");
+  auto* tapeOption = app.add_option("--tape", opt.tape,
+                                    "Tape image (CDT, TZX, CSW, WAV or VOC); PLAY is pressed whenever the motor starts");
+  app.add_option("--tape-record", opt.tapeRecord, "Record what the machine saves to tape into this CDT file")
+      ->excludes(tapeOption);
+  app.add_flag("--no-fast-tape", opt.noFastTape, "Keep the set speed while the tape plays (default: FASTTAPE)");
   RunControlOptions& rc = opt.control;
   app.add_option("--symbols", rc.symbolsFile, "Symbol file of an assembler: addresses may be given by name");
   app.add_option("--break", rc.breaks,
@@ -234,6 +264,7 @@ int main(int argc, char** argv) {
       "Examples:\n"
       "  pellucidore-cli --rom-dir ROMS --type 'PRINT 6*7\\n' --screen-text\n"
       "  pellucidore-cli --disk-a game.dsk --type 'RUN\"GAME\\n' --seconds 20 --screenshot game.png\n"
+      "  pellucidore-cli --profile 464.pfl --tape game.cdt --type 'RUN\"\\n' --seconds 120 --screenshot game.png\n"
       "\nExit status: 0 on success, 2 on bad arguments or unreadable files, 3 when a --break or\n"
       "--watch stopped the run, 4 when an --until condition was not met by the end.\n"
       "The manual page pellucidore-cli(6) and the user manual tell more.");
@@ -263,10 +294,28 @@ int main(int argc, char** argv) {
   } else {
     LoadProfile(settings, MissingFile::Leave);
   }
+  if (!opt.model.empty()) ApplyModel(settings, *FindModel(opt.model));
   if (!opt.romDir.empty()) settings.ROMDIR = opt.romDir;
+  // Files by content: disks fill drive A then B, unless named by --disk-a/-b.
+  for (const std::string& file : opt.files) {
+    const OpenFileKind kind = DetectFileKind(file);
+    if (kind == OpenFileKind::Disk || kind == OpenFileKind::Zip) {
+      if (opt.diskA.empty()) opt.diskA = file;
+      else if (opt.diskB.empty()) opt.diskB = file;
+      else Fail("more than two disk images: " + file);
+    } else if (kind == OpenFileKind::Snapshot && opt.snapshot.empty()) {
+      opt.snapshot = file;
+    } else if (kind == OpenFileKind::Snapshot) {
+      Fail("more than one snapshot: " + file);
+    } else {
+      Fail(OpenFileProblem(file, kind) + " (try 'pellucidore-cli --help')");
+    }
+  }
 
   MachineConfig config = MachineConfigFromSettings(settings);
-  if (!fs::is_directory(config.RomDir, ec)) Fail("ROM folder not found: " + config.RomDir.string());
+  // Without a ROM folder the built-in firmware serves; one asked for must exist.
+  if (!opt.romDir.empty() && !fs::is_directory(config.RomDir, ec))
+    Fail("ROM folder not found: " + config.RomDir.string());
   if (!opt.romLow.empty()) config.LowerRom = opt.romLow;
   for (const std::string& slotRom : opt.romUpper) {
     const auto eq = slotRom.find('=');
@@ -278,11 +327,11 @@ int main(int argc, char** argv) {
     if (slot < 0 || slot > 15 || eq == std::string::npos || eq + 1 == slotRom.size())
       Fail("--rom-upper wants SLOT=NAME with SLOT 0..15: " + slotRom);
     const std::string name = slotRom.substr(eq + 1);
-    if (name != "EMPTY" && !fs::is_regular_file(config.RomDir / name, ec))
+    if (name != "EMPTY" && LocateRom(config.RomDir, config.BuiltInRomDir, name).empty())
       Fail("upper ROM not found: " + (config.RomDir / name).string());
     config.UpperRoms[slot] = name;
   }
-  if (!fs::is_regular_file(config.RomDir / config.LowerRom, ec))
+  if (LocateRom(config.RomDir, config.BuiltInRomDir, config.LowerRom).empty())
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
   if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
   if (opt.symbiface) config.SymbifaceEnabled = true;
@@ -297,19 +346,13 @@ int main(int argc, char** argv) {
   if (opt.frames >= 0) periods = opt.frames;
   if (opt.seconds >= 0) periods = std::lround(opt.seconds * kPeriodsPerSecond);
 
-  AutoTypeState typing;
-  const bool typingOn = StartAutoType(typing, TypingText(opt.typeText));
-  // Without a length given, a run that types lasts until the typing is
-  // done (100 ms a character at full speed) and one second more.
-  if (typingOn && opt.frames < 0 && opt.seconds < 0)
-    periods = std::max(periods, std::lround((opt.typeDelay + typing.AutoTypeText.size() * 0.1 + 1.0) *
-                                            kPeriodsPerSecond * 20000.0 /
-                                            std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
 
   auto machine = CreateMachine(config);
   // Before the drives: a refused snapshot ends the run with no disk touched.
   if (!opt.snapshot.empty()) {
-    if (const SnapshotResult loaded = LoadSnapshot(*machine, opt.snapshot); !loaded.Ok) Fail(loaded.Error);
+    const SnapshotResult loaded = LoadSnapshot(*machine, opt.snapshot);
+    if (!loaded.Ok) Fail(loaded.Error);
+    if (!loaded.Warning.empty()) std::cerr << "pellucidore-cli: " << loaded.Warning << "\n";
   }
   {
     DriveImage* drives = machine->Fdc.Drives;
@@ -322,6 +365,21 @@ int main(int argc, char** argv) {
       InsertDrive(drives[1], opt.diskB.empty() ? settings.FDD1 : opt.diskB,
                   opt.diskB.empty() ? settings.COMPRFDD1 : opt.zipMember, !opt.diskB.empty());
   }
+  std::string typed = TypingText(opt.typeText);
+  if (opt.autorun && machine->Fdc.Drives[0].Loaded) {
+    const DriveImage& a = machine->Fdc.Drives[0];
+    const std::string command = AutorunCommand(machine->Fdc.Drives[0], a.Source == kSourceZip ? a.ZipMember : a.DiskPath);
+    std::cerr << "pellucidore-cli: autorun: " << command << "\n";
+    typed = AutoTypeTextFromLines(command) + typed;
+  }
+  AutoTypeState typing;
+  const bool typingOn = StartAutoType(typing, typed);
+  // Without a length given, a run that types lasts until the typing is
+  // done (100 ms a character at full speed) and one second more.
+  if (typingOn && opt.frames < 0 && opt.seconds < 0)
+    periods = std::max(periods, std::lround((opt.typeDelay + typing.AutoTypeText.size() * 0.1 + 1.0) *
+                                            kPeriodsPerSecond * 20000.0 /
+                                            std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
   CliHooks hooks;
   WavWriter wav;
   if (!opt.wavFile.empty()) {
@@ -385,6 +443,25 @@ int main(int argc, char** argv) {
     }
   }
 
+  TapeDeck& tape = machine->Tape;
+  if (!opt.tape.empty()) {
+    TapeLoadResult loaded = LoadTapeImage(opt.tape);
+    if (!loaded.Image) Fail(loaded.Error);
+    for (const std::string& warning : loaded.Warnings) std::cerr << "pellucidore-cli: " << warning << "\n";
+    TapeInsert(tape, std::move(loaded.Image));
+    tape.AutoPlay = true;
+  }
+  if (!opt.tapeRecord.empty()) TapeRecord(tape);
+  const bool fastTape = settings.FASTTAPE && !opt.noFastTape;
+  uint32_t tapeMessages = 0;
+  // The firmware asks "Press PLAY then any key:" (or REC and PLAY) and starts the motor only
+  // after the key. When the typing is over and the motor has not run a
+  // second later, the runner presses SPACE once for the user; text that
+  // already pressed a key has started the motor by then.
+  enum class TapeKey { Waiting, Pressed, Done } tapeKey =
+      (opt.tape.empty() && opt.tapeRecord.empty()) || !typingOn ? TapeKey::Done : TapeKey::Waiting;
+  uint64_t tapeKeyAt = 0;
+
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto next = start;
@@ -407,7 +484,25 @@ int main(int argc, char** argv) {
       // SHIFT a period early keeps a shifted key from being read alone.
       AutoTypeShiftAhead(typing, machine->Keyboard);
     }
-    if (!opt.benchmark) {
+    if (tapeKey != TapeKey::Done && (tape.Motor || TapeMoving(tape))) {
+      tapeKey = TapeKey::Done;
+    } else if (tapeKey == TapeKey::Pressed) {
+      MatrixRelease(machine->Keyboard, 5, 7);
+      tapeKey = TapeKey::Done;
+    } else if (tapeKey == TapeKey::Waiting && !typingActive) {
+      if (tapeKeyAt == 0) tapeKeyAt = machineMicroseconds + 1000000;
+      if (machineMicroseconds >= tapeKeyAt) {
+        MatrixPress(machine->Keyboard, 5, 7);  // SPACE
+        tapeKey = TapeKey::Pressed;
+      }
+    }
+    if (const uint32_t serial = tape.MessageSerial.load(); serial != tapeMessages) {
+      tapeMessages = serial;
+      std::cerr << "pellucidore-cli: " << tape.Message << "\n";
+    }
+    if (fastTape && TapeFastLoading(tape)) {
+      next = Clock::now();  // fast loading: no sleep, and no catching up after it
+    } else if (!opt.benchmark) {
       next += std::chrono::milliseconds(20);
       std::this_thread::sleep_until(next);
     }
@@ -417,9 +512,13 @@ int main(int argc, char** argv) {
   SerialClose(machine->Serial);
   SymbifaceCloseImages(machine->Symbiface);
   CloseDrives(*machine);
+  if (!opt.tapeRecord.empty()) {
+    if (const std::string error = WriteRecordedCdt(tape, opt.tapeRecord); !error.empty()) Fail(error);
+  }
   if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
   if (!opt.saveSnapshot.empty()) {
-    if (const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot); !saved.Ok) Fail(saved.Error);
+    const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot, opt.snapshotVersion);
+    if (!saved.Ok) Fail(saved.Error);
   }
   if (!opt.aviFile.empty() && !avi.Stop(*machine)) Fail("cannot write " + opt.aviFile + ": " + avi.Error());
   if (const std::string error = control.Finish(*machine); !error.empty()) Fail(error);

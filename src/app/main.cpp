@@ -27,8 +27,11 @@ bool AnsweredOnTerminal(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
-          "Usage: pellucidore [QT-OPTION]...\n"
+          "Usage: pellucidore [QT-OPTION]... [FILE]...\n"
           "Amstrad CPC 464/664/6128 emulator.\n\n"
+          "FILEs are disk images (.dsk, or .zip archives holding one) for drives A and B\n"
+          "and snapshots (.sna), told apart by their content. A disk in drive A is\n"
+          "started (RUN\"name, |CPM or CAT) unless File > Autorun Disks is off.\n\n"
           "The working directory is the start directory: Pellux.ini, the profiles and\n"
           "the folders ROMS, DISKS, SNAPSHOTS, STILLS, PRINTS, PROFILES and CAPTURES are\n"
           "found there. The desktop entry starts pellucidore-launcher, which uses\n"
@@ -95,5 +98,10 @@ int main(int argc, char** argv) {
 
   TMainCPCForm window(QDir::currentPath().toStdString());
   window.show();
+  // Qt has taken its own options out of the arguments by now.
+  QStringList files;
+  for (const QString& argument : app.arguments().mid(1))
+    if (!argument.startsWith('-')) files << argument;
+  if (!files.isEmpty()) window.OpenFiles(files);
   return app.exec();
 }

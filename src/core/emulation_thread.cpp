@@ -19,6 +19,7 @@ void RunPeriod(Machine& m, PeriodHooks& hooks) {
   hooks.SubmitSound(m);
   hooks.SubmitDigiblaster(m);
   PrinterPeriodTick(m);
+  hooks.Rewind(m);
 }
 
 EmulationThread::EmulationThread(Machine& m, PeriodHooks& hooks) : machine_(m), hooks_(hooks) {}
@@ -65,6 +66,11 @@ void EmulationThread::SetThrottle(bool on) {
   throttle_ = on;
 }
 
+void EmulationThread::SetFastTape(bool on) {
+  std::lock_guard lock(mutex_);
+  fastTape_ = on;
+}
+
 uint64_t EmulationThread::Periods() const {
   std::lock_guard lock(mutex_);
   return periods_;
@@ -87,7 +93,7 @@ void EmulationThread::Body() {
         next = Clock::now();
       }
       if (stop_) return;
-      throttle = throttle_;
+      throttle = throttle_ && !(fastTape_ && TapeFastLoading(machine_.Tape));
     }
 
     RunPeriod(machine_, hooks_);

@@ -26,6 +26,7 @@ class PeriodHooks {
   virtual void SerialPoll(Machine&);
   virtual void SubmitSound(Machine&) {}
   virtual void SubmitDigiblaster(Machine&);  // DigiblasterSubmit
+  virtual void Rewind(Machine&) {}           // last: keeps the state the period ended with
 };
 
 // One period's work without the sleep: EmulateTick then the hooks.
@@ -46,6 +47,9 @@ class EmulationThread {
 
   // Off: run periods back to back (benchmarks, tests).
   void SetThrottle(bool on);
+  // On: periods also run back to back while a tape plays with its motor
+  // running (fast loading); the set speed returns when the motor stops.
+  void SetFastTape(bool on);
   uint64_t Periods() const;
 
  private:
@@ -61,5 +65,6 @@ class EmulationThread {
   bool parked_flag_ = false;
   bool stop_ = false;
   bool throttle_ = true;
+  bool fastTape_ = false;
   uint64_t periods_ = 0;
 };

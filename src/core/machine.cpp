@@ -1,5 +1,6 @@
 #include "core/machine.h"
 
+#include <algorithm>
 #include <type_traits>
 
 #include "core/video_step.h"
@@ -11,6 +12,14 @@ namespace {
 constexpr uint32_t kDigiblasterInterval = 45;
 constexpr uint32_t kDigiblasterLimit = 19845;
 
+// One microsecond of a moving tape; returns the step at which to call again:
+// the next one while the tape moves, none once it has stopped.
+[[gnu::noinline]] uint32_t MovingTapeStep(TapeDeck& d, uint32_t step) {
+  if (!d.Running.load(std::memory_order_relaxed)) return UINT32_MAX;
+  TapeStep(d);
+  return step + 1;
+}
+
 }  // namespace
 
 std::unique_ptr<Machine> CreateMachine(const MachineConfig& config) {
@@ -19,7 +28,7 @@ std::unique_ptr<Machine> CreateMachine(const MachineConfig& config) {
   ApplyMachineConfig(*m, config);
   m->Memory.LowerRomName = config.LowerRom;
   for (int i = 0; i < kUpperRomSlots; ++i) m->Memory.UpperRomName[i] = config.UpperRoms[i];
-  LoadRoms(m->Memory, config.RomDir);
+  LoadRoms(m->Memory, config.RomDir, config.BuiltInRomDir);
   ResetMachine(*m);
   return m;
 }
@@ -61,26 +70,31 @@ void ExecuteInstruction(Machine& m) {
   ExecuteInstruction(m.Z80, bus);
 }
 
+void StepZ80(Machine& m) {
+  TimedMachineBus bus{{m}};
+  ExecuteInstruction(m.Z80, bus);
+}
+
 namespace {
 
 // The bus while breakpoints are set: every access the Z80 makes (the
 // instruction's own bytes too) is shown to the watchpoints.
-struct WatchedBus : MachineBus {
+struct WatchedBus : TimedMachineBus {
   uint8_t ReadByte(uint16_t a) {
     if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::Read, a);
-    return MachineBus::ReadByte(a);
+    return TimedMachineBus::ReadByte(a);
   }
   void WriteByte(uint16_t a, uint8_t v) {
     if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::Write, a);
-    MachineBus::WriteByte(a, v);
+    TimedMachineBus::WriteByte(a, v);
   }
   uint8_t Z80In(uint16_t port) {
     if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::PortIn, port);
-    return MachineBus::Z80In(port);
+    return TimedMachineBus::Z80In(port);
   }
   void Z80Out(uint16_t port, uint8_t v) {
     if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::PortOut, port);
-    MachineBus::Z80Out(port, v);
+    TimedMachineBus::Z80Out(port, v);
   }
 };
 
@@ -91,7 +105,7 @@ template <bool kBreaks>
 uint32_t RunSteps(Machine& m) {
   const uint32_t steps = m.MicrosecondsPerTick;
   const uint32_t multiplier = m.Z80Multiplier;
-  std::conditional_t<kBreaks, WatchedBus, MachineBus> bus{{m}};
+  std::conditional_t<kBreaks, WatchedBus, TimedMachineBus> bus{{m}};
   Z80Registers& cpu = m.Z80;
 
   // Sample positions as countdowns rather than a division per step.
@@ -99,28 +113,42 @@ uint32_t RunSteps(Machine& m) {
   uint32_t nextPsg = psgOn ? m.Psg.SampleInterval : UINT32_MAX;
   const uint32_t psgLimit = psgOn ? m.Psg.SampleStepLimit : 0;
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
+  // The deck is looked at once a batch, so an idle one costs the loop only
+  // this compare. A motor switched on inside a batch moves the tape from the
+  // next one, at most a period later, as a real motor needs a moment to
+  // reach speed (and the firmware waits 2 s before it listens).
+  uint32_t nextTape = m.Tape.Running.load(std::memory_order_relaxed) ? 1 : UINT32_MAX;
+  // The earliest of the three, so a step without any costs one compare.
+  uint32_t nextEvent = std::min({nextPsg, nextDigi, nextTape});
 
   for (uint32_t step = 1; step <= steps; ++step) {
     VideoStep(m);
     if constexpr (kBreaks) BreakAfterVideoStep(m);
 
-    if (step == nextPsg) {
-      if (step <= psgLimit) PsgSampleStep(m);
-      nextPsg += m.Psg.SampleInterval;
-    }
-    if (step == nextDigi) {
-      if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
-      nextDigi += kDigiblasterInterval;
+    if (step == nextEvent) [[unlikely]] {
+      if (step == nextPsg) {
+        if (step <= psgLimit) PsgSampleStep(m);
+        nextPsg += m.Psg.SampleInterval;
+      }
+      if (step == nextDigi) {
+        if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
+        nextDigi += kDigiblasterInterval;
+      }
+      if (step == nextTape) nextTape = MovingTapeStep(m.Tape, step);
+      nextEvent = std::min({nextPsg, nextDigi, nextTape});
     }
     if (m.Crtc.LightPenArmed) LightPenCheck(m);
 
     // The devices of this microsecond have moved first, so a port write made
-    // here reaches them from the next step on.
+    // here reaches them from the next step on. An I/O instruction runs at the
+    // step of its bus cycle, not its first.
     for (uint32_t i = 0; i < multiplier; ++i) {
       if (cpu.NopCounter == 0) {
         if constexpr (kBreaks) {
-          if (m.Breaks.Stopped || BreakBeforeInstruction(m)) return step;
-          const bool interrupt = cpu.InterruptRequest && cpu.IFF1 && cpu.InterruptEnableDelay;
+          // An I/O instruction waiting for its bus cycle has begun: the
+          // stop comes after it, at the next boundary.
+          if (!cpu.IoDelay && (m.Breaks.Stopped || BreakBeforeInstruction(m))) return step;
+          const bool interrupt = !cpu.IoDelay && cpu.InterruptRequest && cpu.IFF1 && cpu.InterruptEnableDelay;
           ExecuteInstruction(cpu, bus);
           if (interrupt) BreakAfterInterrupt(m);
         } else {

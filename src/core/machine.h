@@ -24,6 +24,7 @@
 #include "storage/fdc.h"
 #include "storage/printer.h"
 #include "storage/symbiface.h"
+#include "storage/tape.h"
 
 // The machine as a profile describes it; the defaults are a 128 KB 6128.
 struct MachineConfig {
@@ -49,6 +50,8 @@ struct MachineConfig {
   uint32_t PrinterIdleSeconds = kDefaultPrinterIdleSeconds;  // PRINTERIDLE
   bool SymbifaceEnabled = false;   // SYMBIFACE ENABLED
   std::array<uint8_t, 8> SymbifaceDipSwitch = {1, 1, 1, 1, 1, 1, 1, 1};  // ROM0ENABLE..ROM7ENABLE
+  // Firmware shipped with the program, for names RomDir lacks; empty = none.
+  std::filesystem::path BuiltInRomDir = {};
 
   static std::array<std::string, kUpperRomSlots> DefaultUpperRoms() {
     std::array<std::string, kUpperRomSlots> roms;
@@ -76,6 +79,7 @@ struct Machine {
   PrinterState Printer;
   SerialState Serial;
   SymbifaceState Symbiface;
+  TapeDeck Tape;
   PortLogState PortLog;
   BreakState Breaks;
 
@@ -99,9 +103,12 @@ void ResetMachine(Machine& m);
 // One 20 ms batch of microsecond steps.
 void EmulateTick(Machine& m);
 
-// One whole instruction (or interrupt acceptance), outside the loop: the
-// debugger's step and tests.
+// One whole instruction (or interrupt acceptance), outside the loop: tests.
 void ExecuteInstruction(Machine& m);
+// The loop's call at a step where NopCounter is 0: an I/O instruction may
+// only start waiting for its bus cycle (Z80.IoDelay set) and execute at a
+// later call. The debugger's step uses it to move the video like the loop.
+void StepZ80(Machine& m);
 
 // Port decoding: every device whose address bits select it.
 void Z80Out(Machine& m, uint16_t port, uint8_t value);
@@ -116,4 +123,9 @@ struct MachineBus {
   void Z80Out(uint16_t port, uint8_t v) { ::Z80Out(M, port, v); }
   // Acceptance clears bit 5 of the gate array's line counter.
   void InterruptAccepted() { M.GateArray.IntCounter %= 32; }
+};
+
+// The loop's view: I/O instructions meet the devices at their bus cycle.
+struct TimedMachineBus : MachineBus {
+  static constexpr bool kTimedIo = true;
 };

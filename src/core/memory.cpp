@@ -1,6 +1,10 @@
 #include "core/memory.h"
 
+#include "core/rom_header.h"
+
 #include <cstring>
+
+#include "core/builtin_roms.h"
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -109,17 +113,27 @@ bool LoadRomImage(const std::filesystem::path& file, uint8_t (&slot)[kBlockSize]
   in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
   if (in.bad()) return false;
   size_t size = static_cast<size_t>(in.gcount());
-  size_t start = (size >= 128 && data[0] == 0) ? 128 : 0;
+  std::error_code ec;
+  const uint64_t fileSize = std::filesystem::file_size(file, ec);
+  size_t start = size >= kAmsdosHeaderSize && HasAmsdosHeader(data.data(), ec ? size : fileSize) ? kAmsdosHeaderSize : 0;
   size_t length = std::min<size_t>(size - start, kBlockSize);
   std::memset(slot, 0, kBlockSize);
   std::memcpy(slot, data.data() + start, length);
   return true;
 }
 
-void LoadRoms(MemoryMap& m, const std::filesystem::path& romDir) {
+void LoadRoms(MemoryMap& m, const std::filesystem::path& romDir, const std::filesystem::path& builtInDir) {
+  m.BuiltInRomsUsed.clear();
+  auto locate = [&](const std::string& name) {
+    bool builtIn = false;
+    std::filesystem::path file = LocateRom(romDir, builtInDir, name, &builtIn);
+    if (builtIn) m.BuiltInRomsUsed.push_back(name);
+    return file;
+  };
   if (!m.LowerRomName.empty() && m.LowerRomName != "EMPTY") {
     uint8_t image[kBlockSize];
-    if (LoadRomImage(romDir / m.LowerRomName, image)) std::memcpy(m.LowerRom, image, kBlockSize);
+    const std::filesystem::path file = locate(m.LowerRomName);
+    if (!file.empty() && LoadRomImage(file, image)) std::memcpy(m.LowerRom, image, kBlockSize);
   }
   for (int i = 0; i < kUpperRomSlots; ++i) {
     if (m.UpperRomName[i].empty() || m.UpperRomName[i] == "EMPTY") {
@@ -127,7 +141,8 @@ void LoadRoms(MemoryMap& m, const std::filesystem::path& romDir) {
       m.UpperRomPresent[i] = 0;
       continue;
     }
-    if (LoadRomImage(romDir / m.UpperRomName[i], m.UpperRomImage[i])) {
+    const std::filesystem::path file = locate(m.UpperRomName[i]);
+    if (!file.empty() && LoadRomImage(file, m.UpperRomImage[i])) {
       m.UpperRomPresent[i] = 1;
     } else {
       m.UpperRomName[i] = "EMPTY";

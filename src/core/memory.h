@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 constexpr uint32_t kBlockSize = 0x4000;
 constexpr int kUpperRomSlots = 32;
@@ -29,6 +30,8 @@ struct MemoryMap {
   std::array<std::string, kUpperRomSlots> UpperRomName;
   uint8_t UpperRomPresent[kUpperRomSlots];
   std::string LowerRomName;
+  // Names the last LoadRoms took from the built-in firmware.
+  std::vector<std::string> BuiltInRomsUsed;
 
   uint8_t LowerRomEnabled;
   uint8_t UpperRomEnabled;
@@ -59,13 +62,16 @@ void UpdateMemoryBanks(MemoryMap& m);
 void SelectUpperRom(MemoryMap& m, uint8_t value);
 void RamConfigWrite(MemoryMap& m, uint16_t port, uint8_t value);
 
-// Loads LowerRomName and UpperRomName[] from romDir. A missing file is not an
-// error: the lower ROM keeps its image, an upper slot becomes "EMPTY".
-void LoadRoms(MemoryMap& m, const std::filesystem::path& romDir);
+// Loads LowerRomName and UpperRomName[] from romDir; a name romDir lacks is
+// taken from builtInDir (the firmware shipped with the program) when given,
+// and listed in BuiltInRomsUsed. A file missing from both is not an error:
+// the lower ROM keeps its image, an upper slot becomes "EMPTY".
+void LoadRoms(MemoryMap& m, const std::filesystem::path& romDir, const std::filesystem::path& builtInDir = {});
 
-// Reads one ROM file into a 16 KB slot, dropping a 128-byte header whose
-// first byte is 0. Bytes past 16 KB are ignored; a short image leaves the rest
-// of the slot zero. Returns false when the file cannot be read.
+// Reads one ROM file into a 16 KB slot, dropping an AMSDOS header
+// (rom_header.h); any other file is the image from its first byte. Bytes
+// past 16 KB are ignored; a short image leaves the rest of the slot zero.
+// Returns false when the file cannot be read.
 bool LoadRomImage(const std::filesystem::path& file, uint8_t (&slot)[kBlockSize]);
 
 inline uint8_t ReadByte(const MemoryMap& m, uint16_t address) {

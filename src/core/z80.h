@@ -4,6 +4,8 @@
 // call of ExecuteInstruction and states its length in NOP units (1 us,
 // 4 T-states) in NopCounter. All memory and port accesses of the
 // instruction happen at once; there is no contention, no MEMPTR and no Q.
+// In the machine's loop an I/O instruction executes at the microsecond of
+// its bus cycle rather than its first one (kTimedIo buses).
 //
 // The executor is a template over the bus so that the machine, the CP/M
 // harness and the tests each inline their own memory and port access:
@@ -37,8 +39,12 @@ struct Z80Registers {
   uint8_t ShortAckFlag;
   uint8_t Halted;
   uint8_t CountCycles;  // a setting: 0 makes every instruction one NOP
-  // The maskable interrupt line; raised and dropped by the gate array.
+  // The maskable interrupt line; raised by the gate array, cleared by
+  // acceptance (or the gate array's counter reset).
   uint8_t InterruptRequest;
+  // NOPs an I/O instruction at PC has already spent waiting for its bus
+  // cycle (on a kTimedIo bus); 0 = none is waiting.
+  uint8_t IoDelay;
 };
 
 // Entry v is 1 when v has an even number of set bits.
@@ -73,6 +79,11 @@ inline void IncrementR(Z80Registers& r) { r.R = kNextR[r.R]; }
 inline void ResetZ80(Z80Registers& r);
 
 // One interrupt acceptance or one whole instruction; sets NopCounter >= 1.
+// On a bus with kTimedIo (the machine's loop) an I/O instruction takes two
+// calls: the first only waits (NopCounter = the NOPs to its bus cycle,
+// IoDelay set), the second executes it whole and leaves the rest of its
+// length. The total length is unchanged; only the moment its port access
+// meets the devices moves. Any bus finishes a waiting instruction.
 template <class Bus>
 inline void ExecuteInstruction(Z80Registers& r, Bus& bus);
 

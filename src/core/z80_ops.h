@@ -267,6 +267,40 @@ template <bool sub>
   StoreFlags(r, kFlags.szyxp[res] | (h ? kH : 0) | (r.FlagN ? kN : 0) | (c ? kC : 0));
 }
 
+// Microseconds from an I/O instruction's first step to the step in which it
+// executes on a bus that times I/O (the machine's loop), so that its port
+// access meets the devices where a CPC's bus cycle does. Instructions
+// execute after the devices' step, so a write made at offset k shows from
+// the instruction's microsecond k + 1 and a read sees k + 1 microseconds of
+// device time. The positions are those of caprice32's CPC I/O timing table
+// (T-states before the access: OUT (n),A 8, IN A,(n) 12, OUT (C),r 12,
+// IN r,(C) 16, OUTI/OUTD and repeats 16), which put each I/O cycle in the
+// instruction's last microsecond as the Z80 data sheet orders the machine
+// cycles; INI/IND read in their 4th microsecond, before the memory write
+// that the data sheet puts last.
+inline constexpr unsigned kIoDelayOutN = 1, kIoDelayInN = 2, kIoDelayOutC = 2, kIoDelayInC = 3;
+inline constexpr unsigned kIoDelayBlockOut = 3, kIoDelayBlockIn = 3;
+
+// A bus that asks for it (static constexpr bool kTimedIo = true).
+template <class Bus>
+concept TimedIoBus = Bus::kTimedIo;
+
+// The first call of a timed I/O instruction only starts its wait: the
+// refresh counts of the fetch are taken back (the instruction is fetched
+// again when it executes) and the wait is its length so far. The second
+// call, with IoDelay set, executes it (FinishWaitingIo).
+template <class Bus>
+[[gnu::always_inline]] inline bool StartIoWait(Z80Registers& r, unsigned delay, unsigned fetches) {
+  if constexpr (TimedIoBus<Bus>) {
+    if (!r.IoDelay && r.CountCycles) {
+      r.IoDelay = uint8_t(delay);
+      r.R = uint8_t((r.R & 0x80) | ((r.R - fetches) & 0x7F));
+      return true;
+    }
+  }
+  return false;
+}
+
 // One unprefixed, CB or ED instruction at pc (the address of its first
 // byte). Each returns the length in NOPs and leaves r.PC on the next
 // instruction.
@@ -488,11 +522,13 @@ template <unsigned op, class Bus>
       } else if constexpr (y == 1) {
         return ExecuteCb(r, bus, pc);
       } else if constexpr (y == 2) {
+        if (StartIoWait<Bus>(r, kIoDelayOutN, 1)) return kIoDelayOutN;
         const uint8_t a = r.AF.B.H;
         bus.Z80Out(uint16_t((a << 8) | bus.ReadByte(next)), a);
         r.PC = uint16_t(pc + 2);
         return 3;
       } else if constexpr (y == 3) {
+        if (StartIoWait<Bus>(r, kIoDelayInN, 1)) return kIoDelayInN;
         r.AF.B.H = bus.Z80In(uint16_t((r.AF.B.H << 8) | bus.ReadByte(next)));
         r.PC = uint16_t(pc + 2);
         return 3;
@@ -673,6 +709,7 @@ template <bool repeat>
 
 template <int dir, bool repeat, class Bus>
 [[gnu::always_inline]] inline unsigned BlockIn(Z80Registers& r, Bus& bus, uint16_t pc) {
+  if (StartIoWait<Bus>(r, kIoDelayBlockIn, 2)) return kIoDelayBlockIn;
   const uint8_t v = bus.Z80In(r.BC.W);
   bus.WriteByte(r.HL.W, v);
   const uint8_t b = uint8_t(r.BC.B.H - 1);
@@ -683,6 +720,7 @@ template <int dir, bool repeat, class Bus>
 
 template <int dir, bool repeat, class Bus>
 [[gnu::always_inline]] inline unsigned BlockOut(Z80Registers& r, Bus& bus, uint16_t pc) {
+  if (StartIoWait<Bus>(r, kIoDelayBlockOut, 2)) return kIoDelayBlockOut;
   const uint8_t v = bus.ReadByte(r.HL.W);
   const uint8_t b = uint8_t(r.BC.B.H - 1);
   r.BC.B.H = b;
@@ -697,12 +735,14 @@ template <unsigned op, class Bus>
   constexpr unsigned y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
   const uint16_t next = uint16_t(pc + 2);
   if constexpr (z == 0) {
+    if (StartIoWait<Bus>(r, kIoDelayInC, 2)) return kIoDelayInC;
     const uint8_t v = bus.Z80In(r.BC.W);
     if constexpr (y != 6) Reg<y>(r) = v;
     StoreFlags(r, kFlags.szyxp[v] | CarryIn(r));
     r.PC = next;
     return 4;
   } else if constexpr (z == 1) {
+    if (StartIoWait<Bus>(r, kIoDelayOutC, 2)) return kIoDelayOutC;
     uint8_t v = 0;
     if constexpr (y != 6) v = Reg<y>(r);
     bus.Z80Out(r.BC.W, v);
@@ -1006,17 +1046,16 @@ inline void ResetZ80(Z80Registers& r) {
   r.IM = 0;
   r.InterruptRequest = 0;
   r.NopCounter = 0;
+  r.IoDelay = 0;
   r.InterruptEnableDelay = 1;
   r.ShortAckFlag = 0;
   r.Halted = 0;
 }
 
+namespace z80 {
+
 template <class Bus>
-[[gnu::always_inline]] inline void ExecuteInstruction(Z80Registers& r, Bus& bus) {
-  if (r.InterruptRequest && r.IFF1 && r.InterruptEnableDelay) [[unlikely]] {
-    z80::AcceptInterrupt(r, bus);
-    return;
-  }
+[[gnu::always_inline]] inline void ExecuteOpcode(Z80Registers& r, Bus& bus) {
   r.InterruptEnableDelay = 1;
   r.ShortAckFlag = 0;
   r.Halted = 0;
@@ -1034,6 +1073,30 @@ template <class Bus>
       __builtin_unreachable();
   }
   r.NopCounter = r.CountCycles ? nops : 1;
+}
+
+// The second call of a waiting I/O instruction: with IoDelay still set it
+// executes whole, and what it has already waited comes off its length.
+template <class Bus>
+[[gnu::noinline]] void FinishWaitingIo(Z80Registers& r, Bus& bus) {
+  const uint32_t waited = r.IoDelay;
+  ExecuteOpcode(r, bus);
+  r.IoDelay = 0;
+  // Guards a PC changed while it waited (debugger, snapshot).
+  r.NopCounter = r.NopCounter > waited ? r.NopCounter - waited : 1;
+}
+
+}  // namespace z80
+
+template <class Bus>
+[[gnu::always_inline]] inline void ExecuteInstruction(Z80Registers& r, Bus& bus) {
+  // One test for the two rare cases; the flags are 0 or 1.
+  if ((r.InterruptRequest & r.IFF1 & r.InterruptEnableDelay) | r.IoDelay) [[unlikely]] {
+    if (r.IoDelay) z80::FinishWaitingIo(r, bus);
+    else z80::AcceptInterrupt(r, bus);
+    return;
+  }
+  z80::ExecuteOpcode(r, bus);
 }
 
 #undef Z80_CASES4

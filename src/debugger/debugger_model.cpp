@@ -69,13 +69,16 @@ void StepInstruction(Machine& m) {
   // The same accounting as the frame loop: the instruction runs in the
   // microsecond where the count is found at 0, and that microsecond is its
   // first, so N steps of an N-NOP instruction move the video N microseconds.
+  // An I/O instruction waits for its bus cycle first; the step ends when
+  // it has executed.
   Z80Registers& cpu = m.Z80;
   for (;;) {
     VideoStep(m);
     if (cpu.NopCounter == 0) {
-      ExecuteInstruction(m);
+      StepZ80(m);
       --cpu.NopCounter;
-      return;
+      if (!cpu.IoDelay) return;
+      continue;
     }
     --cpu.NopCounter;
   }

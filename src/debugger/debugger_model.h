@@ -131,7 +131,9 @@ class DebuggerModel {
 
   Machine& m_;
   bool showRom_ = false;
-  bool whatZ80Sees_ = false;
+  // Opens on what the Z80 reads, ROMs included: RAM under an enabled ROM
+  // would show the code at PC as something it is not.
+  bool whatZ80Sees_ = true;
   int monitor_ = 1;
   int listingPosition_ = 0;
   int listingMax_ = 0;

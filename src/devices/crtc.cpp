@@ -49,13 +49,17 @@ uint8_t CrtcRead(const CrtcState& c, uint16_t port) {
   const uint32_t type = CrtcTypeIndex(c);
   switch ((port >> 8) & 3) {
     case 2:
+      // UM6845R data sheet: bit 5 vertical blanking, bit 6 light-pen strobe.
+      // Types 0 and 2 have no status register and drive nothing: the bus
+      // keeps its pull-ups (&FF), as caprice32 and the CPCWiki CRTC page have.
       if (type != 1) return 0xFF;
       return static_cast<uint8_t>((c.VerticalDisplay ? 0 : 0x20) | (c.LightPenArmed.load(std::memory_order_relaxed) ? 0x40 : 0));
     case 3:
-      // Numbers 18..31 name no register at all; they read like the
-      // unreadable ones rather than past the register file.
+      // CPCWiki CRTC page (read-back per type): a write-only register and
+      // 18..30 read 0 (caprice32 gives 0 too); R31 reads &FF on the UM6845R
+      // and 0 on the others.
       if (c.SelectedRegister >= kFirstReadable[type] && c.SelectedRegister < 18) return c.R[c.SelectedRegister];
-      return 0xFF;
+      return (type == 1 && c.SelectedRegister == 31) ? 0xFF : 0x00;
     default:
       return 0xFF;
   }

@@ -1,6 +1,7 @@
 // One CRTC character clock, inlined into the machine loop. Besides the
-// counters it clocks the gate array's interrupt counter at HSYNC start and
-// end and at VSYNC start, and pulls the monitor beam at HSYNC and VSYNC.
+// counters it tells the gate array of HSYNC start (a pending mode change),
+// HSYNC end (the interrupt counter) and VSYNC start, and pulls the monitor
+// beam at HSYNC and VSYNC.
 #pragma once
 
 #include "core/machine.h"
@@ -9,7 +10,8 @@
 inline void CrtcStep(Machine& m) {
   CrtcState& c = m.Crtc;
 
-  // 1. Line start, or the next character of the line.
+  // Character clock: at a line start reset HCC and step the row and frame
+  // counters, else advance HCC and MA.
   const uint8_t lineStart = c.EndOfLine;
   if (lineStart) {
     c.EndOfLine = 0;
@@ -51,20 +53,20 @@ inline void CrtcStep(Machine& m) {
     ++c.MA;
   }
 
-  // 2. The next step begins a new line.
+  // Horizontal total: the next clock begins a new line.
   c.EndOfLine |= c.HCC == c.R[0];
-  // 3. End of the displayed characters; the next row starts here.
+  // Horizontal displayed: the border starts, and the next row starts at this MA.
   if (c.HCC == c.R[1]) {
     c.HorizontalDisplay = 0;
     c.MASaved = c.MA;
   }
-  // 4. HSYNC start.
+  // Horizontal sync position: HSYNC starts.
   if (c.HCC == c.R[2]) {
     c.HSYNC = 1;
     BeamHsyncStart(m);
     GateArrayHsyncStart(m);
   }
-  // 5. HSYNC runs R3 & 15 characters; width 0 ends it in the step it began.
+  // HSYNC width: it runs R3 & 15 characters; width 0 ends it in the clock it began.
   if (c.HSYNC) {
     if (c.HsyncCounter == (c.R[3] & 0x0F)) {
       c.HsyncCounter = 0;
@@ -74,7 +76,7 @@ inline void CrtcStep(Machine& m) {
       c.HsyncCounter = (c.HsyncCounter + 1) & 0x0F;
     }
   }
-  // 6..10. Row, frame, vertical display and VSYNC. Their inputs (RA, VCC,
+  // Row end, last row, vertical adjust, vertical displayed and VSYNC. Their inputs (RA, VCC,
   // the adjust state, R4..R9) change only at a line start or through a
   // register write, and their results stay set once raised, so between
   // those events a second look would change nothing.
@@ -95,9 +97,9 @@ inline void CrtcStep(Machine& m) {
       GateArrayVsyncStart(m);
     }
   }
-  // 11.
+  // Display enable: inside both the horizontal and the vertical display.
   c.DISPEN = c.HorizontalDisplay & c.VerticalDisplay;
-  // 12. The CPC wiring: MA13..12 pick the 16K block, RA2..0 give address
+  // Video address, as the CPC wires it: MA13..12 pick the 16K block, RA2..0 give address
   // bits 13..11, MA9..0 give bits 10..1.
   c.VideoAddress = static_cast<uint16_t>(((c.RA & 7) << 11) + ((c.MA & 0x3000) << 2) + ((c.MA & 0x3FF) << 1));
 }

@@ -8,6 +8,8 @@ void GateArrayReset(Machine& m) {
   g.BorderColour = kBlackColour;
   g.SelectedPen = 0;
   g.ScreenMode = 0;
+  g.RequestedMode = 0;
+  g.ModePending = 0;
   RebuildByteExpansionTable(m);
 }
 
@@ -33,10 +35,9 @@ void GateArrayWrite(Machine& m, uint8_t value) {
       m.Memory.UpperRomEnabled = !(value & 0x08);
       m.Memory.LowerRomEnabled = !(value & 0x04);
       UpdateMemoryBanks(m.Memory);
-      if ((value & 3) != g.ScreenMode) {
-        g.ScreenMode = value & 3;
-        RebuildByteExpansionTable(m);
-      }
+      // The new mode waits for the next HSYNC (GateArrayHsyncStart).
+      g.RequestedMode = value & 3;
+      g.ModePending = 1;
       break;
     default:
       break;  // RAM configuration: the memory map's
@@ -44,6 +45,26 @@ void GateArrayWrite(Machine& m, uint8_t value) {
 }
 
 void GateArrayHsyncStart(Machine& m) {
+  GateArrayState& g = m.GateArray;
+  // CPCWiki Gate Array page: a mode written to the register is taken during
+  // the next HSYNC, and only if that HSYNC lasts at least 2 us. The sync
+  // itself is drawn black, so the character it lands on does not show.
+  if (g.ModePending && (m.Crtc.R[3] & 0x0F) >= 2) {
+    g.ModePending = 0;
+    if (g.RequestedMode != g.ScreenMode) {
+      g.ScreenMode = g.RequestedMode;
+      RebuildByteExpansionTable(m);
+    }
+  }
+}
+
+void GateArrayVsyncStart(Machine& m) { m.GateArray.IntDelay = 2; }
+
+void GateArrayHsyncEnd(Machine& m) {
+  // cpctech "Interrupt Generation Facility of the Amstrad Gate Array" and
+  // the CPCWiki Gate Array page: the counter counts the falling edges of
+  // HSYNC, and a request stays raised until the Z80 acknowledges it (or a
+  // mode write with bit 4 clears it); it is never dropped by the sync.
   GateArrayState& g = m.GateArray;
   ++g.IntCounter;
   if (g.IntDelay == 0) {
@@ -58,7 +79,3 @@ void GateArrayHsyncStart(Machine& m) {
     g.IntCounter = 0;
   }
 }
-
-void GateArrayVsyncStart(Machine& m) { m.GateArray.IntDelay = 2; }
-
-void GateArrayHsyncEnd(Machine& m) { m.Z80.InterruptRequest = 0; }

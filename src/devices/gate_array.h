@@ -3,10 +3,11 @@
 //
 // Models the three write functions of port &7Fxx (pen select, colour, mode
 // and ROM) and the interrupt counter with its re-synchronisation two HSYNCs
-// after VSYNC. The fourth function (RAM configuration) belongs to the memory
-// map. The monitor colours are in HardwareColourTable. Leaves out the real
-// chip's mode change at the next HSYNC: a change shows from the next
-// character on.
+// after VSYNC, clocked at the end of each HSYNC; a request is held until the
+// Z80 takes it. A new screen mode takes effect at the next HSYNC, as on the
+// real chip; colours change from the next character. The fourth function
+// (RAM configuration) belongs to the memory map. The monitor colours are in
+// HardwareColourTable.
 //
 // The sync hooks are called by CrtcStep; acceptance of the interrupt is done
 // by the Z80 bus (IntCounter modulo 32). The interrupt line itself is
@@ -21,7 +22,9 @@ struct GateArrayState {
   uint8_t SelectedPen;  // bit 4: the border
   uint8_t PenColours[16];  // hardware colour numbers 0..31
   uint8_t BorderColour;
-  uint8_t ScreenMode;  // 0..3
+  uint8_t ScreenMode;  // 0..3, the mode the picture is drawn in
+  uint8_t RequestedMode;  // last mode written
+  uint8_t ModePending;    // 1 = RequestedMode waits for the next HSYNC
   uint8_t IntCounter;  // scan lines since the last request, 0..52
   uint8_t IntDelay;    // HSYNCs left after VSYNC before the re-synchronisation
 };
@@ -57,8 +60,8 @@ inline constexpr Rgb HardwareColourTable[64] = {
 void GateArrayReset(Machine& m);
 void GateArrayWrite(Machine& m, uint8_t value);
 
-// Sync edges, from CrtcStep.
+// Sync edges, from CrtcStep. HSYNC start takes a requested mode; HSYNC end
+// clocks the interrupt counter.
 void GateArrayHsyncStart(Machine& m);
 void GateArrayVsyncStart(Machine& m);
-// A request not accepted by the end of its HSYNC is lost.
 void GateArrayHsyncEnd(Machine& m);

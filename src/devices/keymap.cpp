@@ -15,8 +15,8 @@ struct DefaultKey {
 // PC keys by physical position (US virtual-key codes, which the front end
 // derives from scan codes whatever the host layout) onto the CPC keys in the
 // same place. Keys the CPC lacks take the nearest spare CPC key: Delete is
-// CLR, left Alt and End are COPY, the keypad is the f-keys whether Num Lock
-// is on or off.
+// CLR, End and Insert are COPY (not Alt: the window keeps Alt for its
+// hotkeys), the keypad is the f-keys whether Num Lock is on or off.
 constexpr DefaultKey kDefaultKeys[] = {
     // Top row.
     {27, 8, 2},    // Esc: ESC
@@ -51,8 +51,8 @@ constexpr DefaultKey kDefaultKeys[] = {
     {191, 3, 6},   // / ?
     // Bottom row.
     {17, 2, 7}, {273, 2, 7},  // both Controls: CONTROL
-    {18, 1, 1},    // left Alt: COPY
     {291, 1, 1},   // End: COPY
+    {301, 1, 1},   // Insert: COPY
     {32, 5, 7},    // Space: SPACE BAR
     // Cursor keys.
     {294, 0, 0}, {296, 0, 2}, {293, 1, 0}, {295, 0, 1},
@@ -104,6 +104,15 @@ KeyMapResult LoadKeyMap(KeyMap& map, const std::filesystem::path& file) {
   }
   map = loaded;
   return {true, {}};
+}
+
+std::string LoadSessionKeyMap(KeyMap& map, const std::filesystem::path& file) {
+  map = DefaultKeyMap();
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec) && !ec) return {};
+  const KeyMapResult r = LoadKeyMap(map, file);
+  if (r.Ok) return {};
+  return "Key map not used: " + r.Error + ". The built-in map is used for this session; the file is left as it is.";
 }
 
 KeyMapResult SaveKeyMap(const KeyMap& map, const std::filesystem::path& file) {

@@ -51,6 +51,11 @@ struct KeyMapResult {
 // name no matrix position (line above 9, bit above 7) read as unassigned.
 // The caller then releases every key (KeyboardReset).
 KeyMapResult LoadKeyMap(KeyMap& map, const std::filesystem::path& file);
+// The key map of a session: the file when it loads, else the built-in map.
+// A missing file is no problem; a damaged one is, and the text returned names
+// the file and the reason (empty when there is nothing to say). The file is
+// never written here, so a damaged map stays for the user to mend.
+std::string LoadSessionKeyMap(KeyMap& map, const std::filesystem::path& file);
 // Writes the 2048 bytes, replacing the file.
 KeyMapResult SaveKeyMap(const KeyMap& map, const std::filesystem::path& file);
 

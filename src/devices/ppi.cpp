@@ -6,26 +6,31 @@
 namespace {
 
 constexpr uint8_t kBusFunction = 0xC0;  // port C bits 7..6: PSG BDIR, BC1
+constexpr uint8_t kCassetteMotor = 0x10;  // port C bit 4: the motor relay
+constexpr uint8_t kCassetteWrite = 0x20;  // port C bit 5: the write data line
+
+// The cassette lines follow port C's upper half; as inputs they float, which
+// leaves the relay open and the write line low.
+void CassetteLines(Machine& m) {
+  const uint8_t out = m.Ppi.PortCUpperInput ? 0 : m.Ppi.PortC;
+  TapeSetMotor(m.Tape, out & kCassetteMotor);
+  TapeSetWriteLine(m.Tape, out & kCassetteWrite);
+}
 
 void ControlWrite(Machine& m, uint8_t value) {
   PpiState& ppi = m.Ppi;
   if (value & 0x80) {
-    // Mode set. A latch is cleared only when its port's setup changes, so a
-    // program may repeat a mode set without losing its outputs.
-    const uint8_t groupA = (value >> 5) & 3;
-    const uint8_t aInput = (value >> 4) & 1;
-    const uint8_t cUpperInput = (value >> 3) & 1;
-    const uint8_t cLowerInput = value & 1;
-    if (groupA != ppi.GroupAMode) ppi.PortA = 0;
-    if (aInput != ppi.PortAInput) ppi.PortA = 0;
-    if (cUpperInput != ppi.PortCUpperInput) ppi.PortC &= 0x0F;
-    if (cLowerInput != ppi.PortCLowerInput) ppi.PortC &= 0xF0;
-    ppi.GroupAMode = groupA;
+    // Intel 8255 data sheet: a mode set resets every output latch, whether
+    // or not the directions change (CPCWiki 8255 page: so does the CPC's).
+    ppi.PortA = 0;
+    ppi.PortB = 0;
+    ppi.PortC = 0;
+    ppi.GroupAMode = (value >> 5) & 3;
     ppi.GroupBMode = (value >> 2) & 1;
-    ppi.PortAInput = aInput;
-    ppi.PortCUpperInput = cUpperInput;
+    ppi.PortAInput = (value >> 4) & 1;
+    ppi.PortCUpperInput = (value >> 3) & 1;
     ppi.PortBInput = (value >> 1) & 1;
-    ppi.PortCLowerInput = cLowerInput;
+    ppi.PortCLowerInput = value & 1;
     if (ppi.PortAInput) {
       PsgBusControl(m, ppi.PortC & kBusFunction);
       ppi.PortA = m.Psg.DataBus;
@@ -44,10 +49,12 @@ void ControlWrite(Machine& m, uint8_t value) {
 void PpiReset(Machine& m) {
   PpiState& ppi = m.Ppi;
   ppi.PortA = 0;
+  ppi.PortB = 0;
   ppi.PortC = 0;
   ppi.GroupAMode = 0;
   ppi.GroupBMode = 0;
   ppi.PortAInput = ppi.PortBInput = ppi.PortCUpperInput = ppi.PortCLowerInput = 1;
+  CassetteLines(m);
 }
 
 void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
@@ -58,7 +65,8 @@ void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
       ppi.PortA = value;
       PsgBusControl(m, ppi.PortC & kBusFunction);
       break;
-    case 1:  // port B is input only on the CPC
+    case 1:  // nothing on the CPC listens, but an output port latches
+      if (!ppi.PortBInput) ppi.PortB = value;
       break;
     case 2:
       if (!ppi.PortCLowerInput) ppi.PortC = (ppi.PortC & 0xF0) | (value & 0x0F);
@@ -72,22 +80,24 @@ void PpiWrite(Machine& m, uint16_t port, uint8_t value) {
       ControlWrite(m, value);
       break;
   }
+  if ((port & 0x0200) != 0) CassetteLines(m);  // ports C and control
 }
 
 uint8_t PpiPortB(const Machine& m) {
   return static_cast<uint8_t>(((m.Ppi.Brand & 7) << 1) | 0x10 | (m.Crtc.VSYNC ? 0x01 : 0) |
-                              (PrinterBusyLine(m) ? 0x40 : 0));
+                              (PrinterBusyLine(m) ? 0x40 : 0) | (m.Tape.Level ? 0x80 : 0));
 }
 
 uint8_t PpiRead(Machine& m, uint16_t port) {
   PpiState& ppi = m.Ppi;
   switch ((port >> 8) & 3) {
     case 0:
-      if (!ppi.PortAInput) return 0xFF;
+      // 8255 data sheet: an output port reads back its latch.
+      if (!ppi.PortAInput) return ppi.PortA;
       PsgBusControl(m, ppi.PortC & kBusFunction);
       return ppi.PortA;
     case 1:
-      return ppi.PortBInput ? PpiPortB(m) : 0xFF;
+      return ppi.PortBInput ? PpiPortB(m) : ppi.PortB;
     case 2:
       return ppi.PortC;
     default:
@@ -120,6 +130,8 @@ void KeyUp(KeyboardState& k, const KeyMap& map, uint32_t code) {
 }
 
 uint8_t KeyboardLine(const KeyboardState& k, uint32_t line) {
+  // One writer (the emulation thread): no read-modify-write needed.
+  if ((line & 15) == 2) k.ShiftLineReads.store(k.ShiftLineReads.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   return k.Matrix[line & 15].load(std::memory_order_relaxed);
 }
 

@@ -3,15 +3,17 @@
 // Models: mode 0 as the CPC uses it. Port A is the PSG data bus, port B reads
 // VSYNC, the brand and 50 Hz jumpers and the printer's busy line, port C
 // drives the PSG bus control (bits 7..6) and the keyboard line select (bits
-// 3..0). The control register's mode set (with the latch clearing of a
-// direction or mode change) and its bit set/reset. The 16-line keyboard
+// 3..0). The control register's mode set (which clears every output latch)
+// and its bit set/reset; an output port reads back its latch. The 16-line keyboard
 // matrix (lines 0..9 used, line 9 the joystick) and the ways the host feeds
 // it: PC keys through the key map, direct matrix presses (AutoType) and the
 // mouse used as a joystick.
 //
+// The cassette: port C bit 4 switches the deck's motor relay, bit 5 is the
+// write data line, port B bit 7 reads the tape's level (storage/tape.h).
+//
 // Leaves out: modes 1 and 2 (handshake lines are not wired on the CPC; the
-// mode bits are only stored), the cassette (port B bit 7 reads 0, the motor
-// and write bits of port C do nothing) and the expansion signal (bit 5 = 0).
+// mode bits are only stored) and the expansion signal (bit 5 = 0).
 #pragma once
 
 #include <atomic>
@@ -22,6 +24,7 @@ struct KeyMap;
 
 struct PpiState {
   uint8_t PortA;  // latch: last value written, or what the PSG put there
+  uint8_t PortB;  // latch, read back while port B is an output
   uint8_t PortC;  // latch, both halves
   uint8_t GroupAMode, GroupBMode;
   uint8_t PortAInput, PortBInput, PortCUpperInput, PortCLowerInput;  // 1 = input
@@ -33,6 +36,9 @@ struct PpiState {
 // emulation reads it, one byte at a time.
 struct KeyboardState {
   std::atomic<uint8_t> Matrix[16];
+  // Reads of line 2 (SHIFT, CONTROL) by the program: the firmware reads it
+  // once per keyboard scan, so the host can wait for scans to see a change.
+  mutable std::atomic<uint32_t> ShiftLineReads{0};
 };
 
 // The joystick is line 9.
@@ -43,7 +49,8 @@ constexpr int kJoyFire3 = 4, kJoyFire1 = 5, kJoyFire2 = 6;
 void PpiReset(Machine& m);
 void PpiWrite(Machine& m, uint16_t port, uint8_t value);
 uint8_t PpiRead(Machine& m, uint16_t port);
-// The value of port B as an input: brand, 50 Hz, VSYNC, printer busy.
+// The value of port B as an input: brand, 50 Hz, VSYNC, printer busy,
+// cassette data.
 uint8_t PpiPortB(const Machine& m);
 
 void KeyboardReset(KeyboardState& k);

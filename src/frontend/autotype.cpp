@@ -27,18 +27,34 @@ constexpr uint8_t kLetterKeys[26][2] = {
 
 }  // namespace
 
-AutoTypeKey AutoTypeKeyFor(uint8_t c) {
-  if (c >= 'a' && c <= 'z') return {kLetterKeys[c - 'a'][0], kLetterKeys[c - 'a'][1], false};
-  if (c >= 'A' && c <= 'Z') return {kLetterKeys[c - 'A'][0], kLetterKeys[c - 'A'][1], true};
-  if (c == 13) return {2, 2, false};  // RETURN
-  if (c == 10) return {2, 7, false};  // CONTROL alone types nothing
-  if (c == '^') return {3, 0, false};
-  if (c == 163) return {3, 0, true};  // pound sign
-  for (const CharKey& k : kSymbolKeys) {
-    if (c == static_cast<uint8_t>(k.Plain)) return {k.Line, k.Bit, false};
-    if (c == static_cast<uint8_t>(k.Shifted)) return {k.Line, k.Bit, true};
+bool CpcKeyForCharacter(uint8_t c, AutoTypeKey& key) {
+  if (c >= 'a' && c <= 'z') key = {kLetterKeys[c - 'a'][0], kLetterKeys[c - 'a'][1], false};
+  else if (c >= 'A' && c <= 'Z') key = {kLetterKeys[c - 'A'][0], kLetterKeys[c - 'A'][1], true};
+  else if (c == ' ') key = {5, 7, false};
+  else if (c == 13) key = {2, 2, false};  // RETURN
+  else if (c == 10) key = {2, 7, false};  // CONTROL alone types nothing
+  else if (c == '^') key = {3, 0, false};
+  else if (c == 163) key = {3, 0, true};  // pound sign
+  else {
+    for (const CharKey& k : kSymbolKeys) {
+      if (c == static_cast<uint8_t>(k.Plain)) {
+        key = {k.Line, k.Bit, false};
+        return true;
+      }
+      if (c == static_cast<uint8_t>(k.Shifted)) {
+        key = {k.Line, k.Bit, true};
+        return true;
+      }
+    }
+    return false;
   }
-  return {5, 7, false};  // everything else, the space included: SPACE BAR
+  return true;
+}
+
+AutoTypeKey AutoTypeKeyFor(uint8_t c) {
+  AutoTypeKey key;
+  if (CpcKeyForCharacter(c, key)) return key;
+  return {5, 7, false};  // everything else: SPACE BAR
 }
 
 std::string AutoTypeTextFromLines(std::string_view text) {
@@ -93,13 +109,32 @@ bool AutoTypeStep(AutoTypeState& s, KeyboardState& k) {
   s.AutoTypeLine = key.Line;
   s.AutoTypeBit = key.Bit;
   s.AutoTypeShift = key.Shift;
+  if (s.ShiftPressedAhead && !key.Shift) MatrixRelease(k, kShiftLine, kShiftBit);
+  s.ShiftPressedAhead = false;  // from here SHIFT goes with the key
   if (key.Shift) MatrixPress(k, kShiftLine, kShiftBit);
   MatrixPress(k, key.Line, key.Bit);
   return true;
 }
 
-void AutoTypeShiftAhead(const AutoTypeState& s, KeyboardState& k) {
+void AutoTypeShiftAhead(AutoTypeState& s, KeyboardState& k) {
   if (s.AutoTypeKeyDown || s.AutoTypePosition >= s.AutoTypeText.size()) return;
-  if (AutoTypeKeyFor(static_cast<uint8_t>(s.AutoTypeText[s.AutoTypePosition])).Shift)
+  if (AutoTypeKeyFor(static_cast<uint8_t>(s.AutoTypeText[s.AutoTypePosition])).Shift) {
     MatrixPress(k, kShiftLine, kShiftBit);
+    s.ShiftPressedAhead = true;
+  }
+}
+
+void AutoTypeDropShiftAhead(AutoTypeState& s, KeyboardState& k) {
+  if (!s.ShiftPressedAhead) return;
+  MatrixRelease(k, kShiftLine, kShiftBit);
+  s.ShiftPressedAhead = false;
+}
+
+void AutoTypeReleaseKeys(AutoTypeState& s, KeyboardState& k) {
+  if (s.AutoTypeKeyDown) {
+    MatrixRelease(k, s.AutoTypeLine, s.AutoTypeBit);
+    if (s.AutoTypeShift) MatrixRelease(k, kShiftLine, kShiftBit);
+    s.AutoTypeKeyDown = false;
+  }
+  AutoTypeDropShiftAhead(s, k);
 }

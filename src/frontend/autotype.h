@@ -23,6 +23,7 @@ struct AutoTypeState {
   bool AutoTypeKeyDown = false;
   uint32_t AutoTypeLine = 0, AutoTypeBit = 0;
   bool AutoTypeShift = false;
+  bool ShiftPressedAhead = false;  // SHIFT is down for the next character
 };
 
 struct AutoTypeKey {
@@ -32,6 +33,9 @@ struct AutoTypeKey {
 
 // The matrix key (and SHIFT) that types one character.
 AutoTypeKey AutoTypeKeyFor(uint8_t c);
+// The same without AutoType's fallback: false for a character no CPC key
+// types (AutoType presses SPACE BAR for those). Space and RETURN count.
+bool CpcKeyForCharacter(uint8_t c, AutoTypeKey& key);
 
 // Editor text to typing text: each line followed by carriage return and
 // line feed. Accepts "\n", "\r\n" and "\r" line ends.
@@ -49,4 +53,10 @@ bool AutoTypeStep(AutoTypeState& s, KeyboardState& k);
 // that step: the firmware scans the lines one after another, so SHIFT and a
 // key pressed at the same instant, inside a scan, can be read as the key
 // alone (a lower-case letter). The step releases SHIFT with its key as usual.
-void AutoTypeShiftAhead(const AutoTypeState& s, KeyboardState& k);
+void AutoTypeShiftAhead(AutoTypeState& s, KeyboardState& k);
+// Releases a SHIFT pressed ahead; for a new text, whose next character may
+// not want it.
+void AutoTypeDropShiftAhead(AutoTypeState& s, KeyboardState& k);
+// Releases every key typing holds (the character's key, its SHIFT, a SHIFT
+// pressed ahead), so that a stopped run leaves no key down.
+void AutoTypeReleaseKeys(AutoTypeState& s, KeyboardState& k);

@@ -37,13 +37,17 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-std::vector<std::string> RomList(const fs::path& romDir) {
+std::vector<std::string> RomList(const fs::path& romDir, const fs::path& builtInDir) {
   std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(romDir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->is_directory(ec)) continue;
-    const std::string name = Upper(it->path().filename().string());
-    if (name.size() > 4 && name.ends_with(".ROM")) names.push_back(name);
+  for (const fs::path& dir : {romDir, builtInDir}) {
+    if (dir.empty()) continue;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->is_directory(ec)) continue;
+      const std::string name = Upper(it->path().filename().string());
+      if (name.size() > 4 && name.ends_with(".ROM") && std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+    }
   }
   // The directory's own order means nothing on Linux file systems; sorted
   // names are easier to find in a list of seventeen drop-downs.

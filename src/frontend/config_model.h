@@ -46,9 +46,10 @@ std::string RamLabel(int position);  // "128 KB"
 // is not one of the eight even codes.
 int BrandIndexFromVendor(int32_t vendor);
 
-// "EMPTY", then the upper-cased name of every file in romDir whose name
-// ends in ".ROM" in any case. A missing directory gives "EMPTY" alone.
-std::vector<std::string> RomList(const std::filesystem::path& romDir);
+// "EMPTY", then the upper-cased name of every file in romDir (and in the
+// built-in firmware folder, when given) whose name ends in ".ROM" in any
+// case, each once. Missing directories give "EMPTY" alone.
+std::vector<std::string> RomList(const std::filesystem::path& romDir, const std::filesystem::path& builtInDir = {});
 
 // The file name of a path without its directory ("" for "").
 std::string FileNameOnly(const std::string& path);

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/builtin_roms.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -63,8 +65,9 @@ std::string NormaliseProfileName(const std::string& value, const std::string& fa
   return "/" + name;
 }
 
-// Decimal with an optional sign; "$" or "0x" hexadecimal as Delphi reads it.
-// Anything else, or a value outside 32 bits, is not a number.
+// Decimal with an optional sign, or hexadecimal after "$" or "0x": settings
+// files written by hand or by older tools carry both. Anything else, or a
+// value outside 32 bits, is not a number and reads as the key's default.
 bool ParseInt(const char* text, int32_t& out) {
   std::string v(text);
   size_t i = 0;
@@ -281,6 +284,7 @@ void ReadDrives(const IniFile& ini, Settings& s) {
   s.FDD1 = ini.Path("PATHS", "FDD1", "");
   s.COMPRFDD0 = ini.Path("PATHS", "COMPRFDD0", "");
   s.COMPRFDD1 = ini.Path("PATHS", "COMPRFDD1", "");
+  s.TAPE = ini.Path("PATHS", "TAPE", "");
 }
 
 void WriteDrives(IniFile& ini, const Settings& s) {
@@ -288,6 +292,7 @@ void WriteDrives(IniFile& ini, const Settings& s) {
   ini.Set("PATHS", "FDD1", s.FDD1);
   ini.Set("PATHS", "COMPRFDD0", s.COMPRFDD0);
   ini.Set("PATHS", "COMPRFDD1", s.COMPRFDD1);
+  ini.Set("PATHS", "TAPE", s.TAPE);
 }
 
 bool ValidVendor(int32_t v) { return v >= 0 && v <= 15 && v % 2 == 0; }
@@ -305,8 +310,8 @@ void ReadProfile(const IniFile& ini, Settings& s, bool individual, SettingsResul
   s.RAM = ini.Int("CPC", "RAM", d.RAM);
   s.WRPROTECTION0 = ini.Bool("CPC", "WRPROTECTION0", d.WRPROTECTION0);
   s.WRPROTECTION1 = ini.Bool("CPC", "WRPROTECTION1", d.WRPROTECTION1);
-  // Negative even brands pass the original test but name no brand; they are
-  // corrected along with the odd ones.
+  // A brand is an even code 0..14; a negative even code names none, so it is
+  // corrected along with the odd ones and those above 14.
   if (!ValidVendor(s.VENDOR)) s.VENDOR = 14;
   if (s.RAM < -1 || s.RAM > 7) s.RAM = 1;
   s.RAM4MB = ini.Bool("CPC", "RAM4MB", d.RAM4MB);
@@ -386,6 +391,7 @@ Settings DefaultSettings(const fs::path& startDir) {
   s.PRINTDIR = s.StartDir + "/PRINTS/";
   s.PFLDIR = s.StartDir + "/PROFILES/";
   s.CAPTUREDIR = s.StartDir + "/CAPTURES/";
+  s.TAPEDIR = s.StartDir + "/TAPES/";
   return s;
 }
 
@@ -414,6 +420,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.PRINTDIR = ini.Path("PATHS", "PRINTDIR", d.PRINTDIR);
   s.PFLDIR = ini.Path("PATHS", "PFLDIR", d.PFLDIR);
   s.CAPTUREDIR = ini.Path("PATHS", "CAPTUREDIR", d.CAPTUREDIR);
+  s.TAPEDIR = ini.Path("PATHS", "TAPEDIR", d.TAPEDIR);
   if (!s.INDIVIDUALSET) {
     ReadDrives(ini, s);
     r.DisksRead = true;
@@ -435,6 +442,19 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.OVERLAYCOLOR = ini.Int("MISC", "OVERLAYCOLOR", d.OVERLAYCOLOR);
   s.FDDSOUNDENABLE = ini.Bool("MISC", "FDDSOUNDENABLE", d.FDDSOUNDENABLE);
   s.PRINTERIDLE = std::clamp(ini.Int("MISC", "PRINTERIDLE", d.PRINTERIDLE), 1, 3600);
+  s.REWIND = ini.Bool("MISC", "REWIND", d.REWIND);
+  s.REWINDMEMORY = std::clamp(ini.Int("MISC", "REWINDMEMORY", d.REWINDMEMORY), kRewindMemoryMin, kRewindMemoryMax);
+  s.AUTORUN = ini.Bool("MISC", "AUTORUN", d.AUTORUN);
+  s.INTEGERSCALE = ini.Bool("MISC", "INTEGERSCALE", d.INTEGERSCALE);
+  s.RECENT.clear();
+  for (int i = 1; i <= kRecentFiles; ++i)
+    if (std::string f = ini.String("RECENT", "FILE" + std::to_string(i), ""); !f.empty()) s.RECENT.push_back(f);
+  s.KEYBOARDMODE = ini.Int("MISC", "KEYBOARDMODE", d.KEYBOARDMODE) == 0 ? 0 : 1;
+  s.KEYJOYSTICK = ini.Bool("MISC", "KEYJOYSTICK", d.KEYJOYSTICK);
+  s.KEYJOYFIRE1 = ini.Int("MISC", "KEYJOYFIRE1", d.KEYJOYFIRE1);
+  s.KEYJOYFIRE2 = ini.Int("MISC", "KEYJOYFIRE2", d.KEYJOYFIRE2);
+  s.PADJOYSTICK = ini.Bool("MISC", "PADJOYSTICK", d.PADJOYSTICK);
+  s.FASTTAPE = ini.Bool("MISC", "FASTTAPE", d.FASTTAPE);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -454,6 +474,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("PATHS", "PRINTDIR", s.PRINTDIR);
     ini.Set("PATHS", "PFLDIR", s.PFLDIR);
     ini.Set("PATHS", "CAPTUREDIR", s.CAPTUREDIR);
+    ini.Set("PATHS", "TAPEDIR", s.TAPEDIR);
     ini.Set("STILLS", "SAVETYPE", s.SAVETYPE);
     ini.Set("STILLS", "JPGQUALITY", s.JPGQUALITY);
     ini.Set("STILLS", "NAMEBYDSK", s.NAMEBYDSK);
@@ -466,6 +487,14 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "VIDEODIALOG", s.VIDEODIALOG);
     ini.Set("MISC", "FDDSOUNDENABLE", s.FDDSOUNDENABLE);
     ini.Set("MISC", "PRINTERIDLE", s.PRINTERIDLE);
+    ini.Set("MISC", "REWIND", s.REWIND);
+    ini.Set("MISC", "REWINDMEMORY", s.REWINDMEMORY);
+    ini.Set("MISC", "KEYBOARDMODE", s.KEYBOARDMODE);
+    ini.Set("MISC", "KEYJOYSTICK", s.KEYJOYSTICK);
+    ini.Set("MISC", "KEYJOYFIRE1", s.KEYJOYFIRE1);
+    ini.Set("MISC", "KEYJOYFIRE2", s.KEYJOYFIRE2);
+    ini.Set("MISC", "PADJOYSTICK", s.PADJOYSTICK);
+    ini.Set("MISC", "FASTTAPE", s.FASTTAPE);
   });
 }
 
@@ -477,6 +506,11 @@ SettingsResult SaveLastState(const Settings& s) {
     ini.Set("MISC", "LASTPROFILE", s.LASTPROFILE);
     ini.Set("MISC", "OVERLAY", s.OVERLAY);
     ini.Set("MISC", "OVERLAYCOLOR", s.OVERLAYCOLOR);
+    ini.Set("MISC", "AUTORUN", s.AUTORUN);
+    ini.Set("MISC", "INTEGERSCALE", s.INTEGERSCALE);
+    for (int i = 0; i < kRecentFiles; ++i)
+      ini.Set("RECENT", "FILE" + std::to_string(i + 1), i < static_cast<int>(s.RECENT.size()) ? s.RECENT[i] : std::string());
+    ini.Set("MISC", "KEYBOARDMODE", s.KEYBOARDMODE);  // switched from the menu too
   });
 }
 
@@ -569,6 +603,7 @@ std::string ProfileCaption(const Settings& s) {
 MachineConfig MachineConfigFromSettings(const Settings& s) {
   MachineConfig c;
   c.RomDir = s.ROMDIR;
+  c.BuiltInRomDir = FindBuiltInRomDir();
   c.LowerRom = ResolveRomName(c.RomDir, s.ROMLow);
   c.UpperRoms.fill("EMPTY");
   for (int i = 0; i < kProfileUpperRoms; ++i) c.UpperRoms[i] = ResolveRomName(c.RomDir, s.ROM[i]);
@@ -601,5 +636,5 @@ void ApplyProfile(Machine& m, const Settings& s) {
   ApplyMachineConfig(m, c);
   m.Memory.LowerRomName = c.LowerRom;
   for (int i = 0; i < kUpperRomSlots; ++i) m.Memory.UpperRomName[i] = c.UpperRoms[i];
-  LoadRoms(m.Memory, c.RomDir);
+  LoadRoms(m.Memory, c.RomDir, c.BuiltInRomDir);
 }

@@ -20,11 +20,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/machine.h"
 
 constexpr int kProfileUpperRoms = 16;  // ROM000..ROM015; slots 16..31 stay "EMPTY"
 constexpr int kFormKeys = 8;           // the FORMS keys
+constexpr int kRewindMemoryMin = 8, kRewindMemoryMax = 1024;  // REWINDMEMORY, MB
+constexpr int kRecentFiles = 10;       // [RECENT] FILE1..FILE10
 
 inline std::array<std::string, kProfileUpperRoms> DefaultProfileRoms() {
   std::array<std::string, kProfileUpperRoms> roms;
@@ -41,6 +44,8 @@ struct Settings {
   // Pellux.ini [PATHS]. Directories end with "/".
   std::string ROMDIR, DISKDIR, SNAPDIR, STILLSDIR, PRINTDIR, PFLDIR, CAPTUREDIR;
   std::string FDD0, FDD1, COMPRFDD0, COMPRFDD1;
+  std::string TAPEDIR;  // initial folder of the tape dialogs, where recordings go
+  std::string TAPE;     // the tape last inserted, remembered like the disks; empty = none
   // [STILLS]
   int32_t SAVETYPE = 0;  // 0 BMP, 1 JPEG, 2 GIF, 3 PNG
   int32_t JPGQUALITY = 80;
@@ -54,9 +59,24 @@ struct Settings {
   bool INDIVIDUALSET = false;
   bool VIDEODIALOG = false;
   bool FDDSOUNDENABLE = false;
+  bool FASTTAPE = true;  // run unthrottled while the tape plays with the motor on
   std::string LASTPROFILE = "/Default.pfl";  // file name with one leading "/"
   bool OVERLAY = false;
   int32_t OVERLAYCOLOR = 0;
+  bool REWIND = true;
+  int32_t REWINDMEMORY = 64;  // MB for the rewind states, kRewindMemoryMin..kRewindMemoryMax
+  // Type the command that starts a disk opened from the command line or
+  // dropped on the window.
+  bool AUTORUN = true;
+  // Scale the picture by whole multiples only (black bars around it).
+  bool INTEGERSCALE = false;
+  // [RECENT] FILE1..FILE10: disk images and snapshots, newest first.
+  std::vector<std::string> RECENT;
+  // Keyboard and joysticks.
+  int32_t KEYBOARDMODE = 1;  // 0 positional (by key place), 1 symbolic (by character)
+  bool KEYJOYSTICK = false;  // cursor keys and two fire keys drive joystick 0
+  int32_t KEYJOYFIRE1 = 90, KEYJOYFIRE2 = 88;  // virtual-key codes (Z, X by place)
+  bool PADJOYSTICK = true;   // host game controllers drive joysticks 0 and 1
   // [FORMS], live window geometry.
   int32_t FORM1XPOS = 100, FORM1YPOS = 100, FORM1W = 392, FORM1H = 384;
   int32_t FORM3XPOS = 400, FORM3YPOS = 100;

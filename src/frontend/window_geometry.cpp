@@ -52,3 +52,28 @@ WindowLayout LayoutWindow(int clientWidth, int clientHeight, bool barsHidden, Wi
   if (clientHeight > kBarsHeight) l.ScaleY = static_cast<float>(kFrameHeight) / pictureHeight;
   return l;
 }
+
+Rect FitPicture(int width, int height, bool integerScale) {
+  constexpr int kUnitW = kFrameWidth / 2, kUnitH = kFrameHeight / 2;  // 384 x 288, 4:3
+  int w = 0, h = 0;
+  if (integerScale) {
+    const int scale = std::max(1, std::min(width / kUnitW, height / kUnitH));
+    w = kUnitW * scale;
+    h = kUnitH * scale;
+  } else if (width * 3 > height * 4) {
+    h = height;
+    w = height * 4 / 3;
+  } else {
+    w = width;
+    h = width * 3 / 4;
+  }
+  const int left = (width - w) / 2, top = (height - h) / 2;
+  return {left, top, left + w, top + h};
+}
+
+int FirstStartScale(int screenWidth, int screenHeight, int extraWidth, int extraHeight) {
+  for (int scale = 2; scale > 1; --scale)
+    if (kFrameWidth / 2 * scale + extraWidth <= screenWidth && kFrameHeight / 2 * scale + extraHeight <= screenHeight)
+      return scale;
+  return 1;
+}

@@ -36,6 +36,16 @@ struct WindowLayout {
   float ScaleX = 1, ScaleY = 1;
 };
 
+// Where the 4:3 picture goes in a control of this size: centred, as large as
+// fits, or the largest whole multiple of 384 x 288 that fits (at least 1x,
+// which may then be cut) with integerScale.
+Rect FitPicture(int width, int height, bool integerScale);
+
+// The picture scale of a first start: 2 (768 x 576) or the largest whole
+// multiple of 384 x 288 that fits the screen's free area with the window's
+// frame, menu and bars (extraWidth, extraHeight) around it; at least 1.
+int FirstStartScale(int screenWidth, int screenHeight, int extraWidth, int extraHeight);
+
 // Lays the picture out in a client area; bars are hidden only in full
 // screen without TOOLBAR. Scales keep their old value for an empty area.
 WindowLayout LayoutWindow(int clientWidth, int clientHeight, bool barsHidden, WindowLayout previous = {});

@@ -291,7 +291,10 @@ std::string DriveCaption(const DriveImage& d, int drive) {
 }
 
 std::string DriveStatusText(const DriveImage& d, int drive) {
-  return std::string(1, drive == 0 ? 'A' : 'B') + (d.Loaded ? ": Loaded" : ": Empty");
+  // The disk's name rather than a bare "Loaded": with two drives and a Recent
+  // list, the user needs to see which disk is where.
+  if (d.Loaded) return DriveCaption(d, drive);
+  return std::string(1, drive == 0 ? 'A' : 'B') + ": Empty";
 }
 
 uint32_t LocateSector(const DriveImage& d, uint32_t track, uint32_t sector) {

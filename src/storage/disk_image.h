@@ -119,7 +119,7 @@ InsertResult InsertDiskPath(DriveImage& d, const std::string& path, const std::s
 void EjectDrive(DriveImage& d);
 
 // Menu caption ("Floppy A:" or "A: NAME.DSK") and status text ("A: Empty" /
-// "A: Loaded") of drive 0 or 1.
+// "A: NAME.DSK") of drive 0 or 1.
 std::string DriveCaption(const DriveImage& d, int drive);
 std::string DriveStatusText(const DriveImage& d, int drive);
 

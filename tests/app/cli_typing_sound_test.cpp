@@ -33,21 +33,6 @@ class CliFirmware : public ::testing::Test {
   fs::path startDir;
 };
 
-// The screen text lines, trailing spaces dropped.
-std::vector<std::string> ScreenLines(const std::string& out) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    std::string line = out.substr(start, end - start);
-    line.erase(line.find_last_not_of(' ') + 1);
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
 // The line after the first one equal to `after`, or "" when there is none.
 std::string LineAfter(const std::vector<std::string>& lines, const std::string& after) {
   for (size_t i = 0; i + 1 < lines.size(); ++i)

@@ -1,11 +1,14 @@
 #include "core/memory.h"
+#include "core/rom_header.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -165,31 +168,75 @@ class RomFiles : public testing::Test {
   fs::path dir_;
 };
 
+// An AMSDOS header for a file of the given length; checksum over 0..66.
+std::vector<uint8_t> AmsdosHeader(uint32_t length, bool goodChecksum = true) {
+  std::vector<uint8_t> h(128, 0);
+  const char name[] = "DIAG    ROM";
+  std::memcpy(&h[1], name, 11);
+  h[18] = 2;  // binary
+  h[24] = static_cast<uint8_t>(length);
+  h[25] = static_cast<uint8_t>(length >> 8);
+  h[64] = static_cast<uint8_t>(length);
+  h[65] = static_cast<uint8_t>(length >> 8);
+  h[66] = static_cast<uint8_t>(length >> 16);
+  uint32_t sum = 0;
+  for (int i = 0; i <= 66; ++i) sum += h[i];
+  if (!goodChecksum) ++sum;
+  h[67] = static_cast<uint8_t>(sum);
+  h[68] = static_cast<uint8_t>(sum >> 8);
+  return h;
+}
+
+// A header is what AMSDOS writes (checksum, a length that fits), not a first
+// byte of 0: a foreground ROM's first byte is its type, 0.
 TEST_F(RomFiles, HeaderRule) {
+  auto image = [](size_t size, uint8_t first) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    if (size) bytes[0] = first;
+    return bytes;
+  };
+  auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
   struct Case {
-    size_t size;
-    uint8_t first;
-    uint8_t expectFirst;   // byte 0 of the slot
-    uint8_t expectLast;    // byte &3FFF of the slot
+    const char* what;
+    std::vector<uint8_t> file;
+    std::vector<uint8_t> slot;  // the expected image, zero-padded to 16 KB
   } cases[] = {
-      {16512, 0x00, 128 & 0xFF, (16511) & 0xFF},  // header dropped
-      {16384, 0x01, 0x01, 16383 & 0xFF},          // whole file
-      {16384, 0x00, 128 & 0xFF, 0x00},            // header, short image: rest zero
-      {20000, 0x02, 0x02, 16383 & 0xFF},          // too long: cut at 16 KB
-      {100, 0x00, 0x00, 0x00},                    // under 128 bytes: no header
+      {"header dropped", join(AmsdosHeader(16384), image(16384, 0)), image(16384, 0)},
+      {"header, short image", join(AmsdosHeader(1000), image(1000, 0)), image(1000, 0)},
+      {"header, longer file cut", join(AmsdosHeader(20000), image(20000, 1)), image(16384, 1)},
+      {"foreground ROM, type 0", image(16384, 0), image(16384, 0)},
+      {"raw, first byte 1", image(16384, 1), image(16384, 1)},
+      {"bad checksum", join(AmsdosHeader(16384, false), image(16384, 0)), join(AmsdosHeader(16384, false), image(16256, 0))},
+      {"length past the end", join(AmsdosHeader(16385), image(16384, 0)), join(AmsdosHeader(16385), image(16256, 0))},
+      {"zeros are no header", std::vector<uint8_t>(16384, 0), std::vector<uint8_t>(16384, 0)},
+      {"too long: cut at 16 KB", image(20000, 2), image(16384, 2)},
+      {"under 128 bytes", image(100, 0), image(100, 0)},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> bytes(c.size);
-    for (size_t i = 0; i < c.size; ++i) bytes[i] = static_cast<uint8_t>(i);
-    bytes[0] = c.first;
-    auto path = Write("x.rom", bytes);
+    SCOPED_TRACE(c.what);
+    auto path = Write("x.rom", c.file);
     uint8_t slot[kBlockSize];
     std::memset(slot, 0xEE, sizeof slot);
     ASSERT_TRUE(LoadRomImage(path, slot));
-    SCOPED_TRACE(c.size);
-    EXPECT_EQ(slot[0], c.expectFirst);
-    EXPECT_EQ(slot[kBlockSize - 1], c.expectLast);
+    std::vector<uint8_t> want = c.slot;
+    want.resize(kBlockSize, 0);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), slot));
   }
+}
+
+TEST_F(RomFiles, DiagnosticsUpperRomLoadsWhole) {
+  const fs::path file = fs::path(PELLUCIDORE_SHARED_DIR) / "testdata/diag/AmstradDiagUpper.rom";
+  if (!fs::exists(file)) GTEST_SKIP() << "diagnostics ROM not found: " << file;
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes[0], 0);  // a foreground ROM
+  uint8_t slot[kBlockSize];
+  ASSERT_TRUE(LoadRomImage(file, slot));
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), slot));
 }
 
 TEST_F(RomFiles, MissingFilesAreNotErrors) {

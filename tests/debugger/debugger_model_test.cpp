@@ -223,6 +223,12 @@ TEST_F(DebuggerModelTest, MemoryViewModes) {
   ASSERT_FALSE(m->Memory.UpperRomEnabled);
   DebuggerModel d(*m);
   d.Refresh();
+  // Opens on what the Z80 sees.
+  EXPECT_TRUE(d.WhatZ80Sees());
+  EXPECT_EQ(d.ReadView(0x0000), 0xA1);
+  EXPECT_EQ(d.ReadView(0xC000), 0xB2);
+  d.SetWhatZ80Sees(false);
+  EXPECT_TRUE(d.RomButtonEnabled());
   // RAM: the RAM of every page.
   EXPECT_EQ(d.ReadView(0x0000), 0xB1);
   EXPECT_EQ(d.ReadView(0xC000), 0xB2);
@@ -256,10 +262,13 @@ TEST_F(DebuggerModelTest, ListingReadsThroughTheView) {
   m->Z80.PC = 0;
   DebuggerModel d(*m);
   d.Refresh();
+  // The lower ROM is enabled: the code at PC is the ROM's from the start.
+  EXPECT_EQ(d.ListingLines()[0], " 0000:*  C3 00 40     JP $4000");
+  EXPECT_EQ(d.ListingLines()[1], " 0003:   00           NOP");
+  d.SetWhatZ80Sees(false);
   EXPECT_EQ(d.ListingLines()[0], " 0000:*  00           NOP");
   d.SetShowRom(true);
   EXPECT_EQ(d.ListingLines()[0], " 0000:*  C3 00 40     JP $4000");
-  EXPECT_EQ(d.ListingLines()[1], " 0003:   00           NOP");
 }
 
 TEST_F(DebuggerModelTest, CrtcEditGoesThroughTheCrtcAndKeepsItsSelection) {

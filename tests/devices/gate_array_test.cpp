@@ -4,38 +4,56 @@
 #include <iterator>
 #include <set>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "video_fixture.h"
 
 using namespace video_test;
 
-TEST(GateArray, SixRequestsPerFrame52LinesApartEachLostAtTheEndOfItsHsync) {
+// The counter counts HSYNC ends (cpctech's gate array interrupt notes), so a
+// request rises as an HSYNC ends; acknowledged at once, they come 52 lines
+// apart.
+TEST(GateArray, SixRequestsPerFrame52LinesApartAtTheEndOfHsync) {
   auto m = MakeMachine();
+  MachineBus bus{*m};
   Ticks(*m, 2 * kFrame);
+  bus.InterruptAccepted();
+  m->Z80.InterruptRequest = 0;
   std::vector<long> rises;
-  long highSteps = 0;
   for (long i = 0; i < 2 * kFrame; ++i) {
-    const uint8_t before = m->Z80.InterruptRequest;
+    const uint8_t hsync = m->Crtc.HSYNC;
     Tick(*m);
-    if (!before && m->Z80.InterruptRequest) {
-      rises.push_back(i);
-      ASSERT_TRUE(m->Crtc.HSYNC);
-      ASSERT_EQ(m->Crtc.HCC, 46);
-    }
-    // Nobody accepts it (interrupts are off), so it ends with its HSYNC.
     if (m->Z80.InterruptRequest) {
-      ASSERT_TRUE(m->Crtc.HSYNC);
+      rises.push_back(i);
+      ASSERT_TRUE(hsync && !m->Crtc.HSYNC) << "raised as the HSYNC ends";
+      ASSERT_EQ(m->Crtc.HCC, 46 + 14);
+      m->Z80.InterruptRequest = 0;
+      bus.InterruptAccepted();
     }
-    highSteps += m->Z80.InterruptRequest;
   }
   ASSERT_EQ(rises.size(), 12u);
   for (size_t i = 1; i < rises.size(); ++i) EXPECT_EQ(rises[i] - rises[i - 1], 52 * kLine);
-  EXPECT_EQ(highSteps, 12 * 14);
+}
+
+// CPCWiki Gate Array page: with interrupts disabled the request stays armed
+// (INT held) while the counter goes on.
+TEST(GateArray, ARequestIsHeldUntilTheZ80TakesIt) {
+  auto m = MakeMachine();
+  Ticks(*m, kFrame);
+  for (int guard = 0; !m->Z80.InterruptRequest; ++guard) {
+    ASSERT_LT(guard, kFrame);
+    Tick(*m);
+  }
+  for (int i = 0; i < kFrame; ++i) {
+    Tick(*m);
+    ASSERT_EQ(m->Z80.InterruptRequest, 1) << "dropped after " << i << " us";
+  }
 }
 
 TEST(GateArray, ResynchronisesAtTheSecondHsyncAfterVsync) {
-  // Counter value at VSYNC start -> request at the second HSYNC after it.
+  // Counter value at VSYNC start -> request at the end of the second HSYNC
+  // after it.
   const std::tuple<uint8_t, bool> cases[] = {{0, false}, {29, false}, {30, true}, {45, true}, {49, true}};
   for (auto [counter, request] : cases) {
     auto m = MakeMachine();
@@ -49,7 +67,7 @@ TEST(GateArray, ResynchronisesAtTheSecondHsyncAfterVsync) {
     while (hsyncs < 2) {
       const uint8_t h = m->Crtc.HSYNC;
       Tick(*m);
-      if (!h && m->Crtc.HSYNC) {
+      if (h && !m->Crtc.HSYNC) {
         ++hsyncs;
         if (hsyncs == 1) {
           EXPECT_FALSE(m->Z80.InterruptRequest) << int(counter);
@@ -80,7 +98,26 @@ TEST(GateArray, ModeWriteClearsTheCounterOnlyWithBit4AndSetsTheRomEnables) {
   EXPECT_EQ(m->Memory.LowerRomEnabled, 1);
   EXPECT_EQ(m->Memory.UpperRomEnabled, 1);
   EXPECT_EQ(m->Memory.ReadBank[0], m->Memory.LowerRom);
-  EXPECT_EQ(m->GateArray.ScreenMode, 1);
+  EXPECT_EQ(m->GateArray.RequestedMode, 1);
+}
+
+// CPCWiki Gate Array page: the mode is taken at the next HSYNC, and only
+// by an HSYNC of at least 2 us.
+TEST(GateArray, AModeChangeWaitsForTheNextHsync) {
+  for (uint8_t r3 : {uint8_t(0x8E), uint8_t(0x82), uint8_t(0x81)}) {
+    auto m = MakeMachine();
+    WriteCrtc(*m, 3, r3);
+    Ticks(*m, kFrame);
+    while (m->Crtc.HCC != 10) Tick(*m);  // inside the line, far from HSYNC
+    GateArrayWrite(*m, 0x82);
+    for (int hcc = 11; hcc < 46; ++hcc) {
+      Tick(*m);
+      ASSERT_EQ(m->GateArray.ScreenMode, 0) << "at character " << int(m->Crtc.HCC);
+    }
+    Tick(*m);  // the character where HSYNC begins
+    ASSERT_TRUE(m->Crtc.HSYNC || (r3 & 0x0F) < 2);
+    EXPECT_EQ(m->GateArray.ScreenMode, (r3 & 0x0F) >= 2 ? 2 : 0) << "R3 &" << std::hex << int(r3);
+  }
 }
 
 TEST(GateArray, PenSelectColourAndBorder) {
@@ -108,8 +145,11 @@ TEST(GateArray, OnlyAModeChangeRebuildsTheExpansionTable) {
   auto m = MakeMachine();
   m->Video.ByteExpansionTable[0][0] = 99;  // a marker the rebuild would overwrite
   GateArrayWrite(*m, 0x80);  // mode 0 again
+  Ticks(*m, kLine);
   EXPECT_EQ(m->Video.ByteExpansionTable[0][0], 99);
   GateArrayWrite(*m, 0x82);
+  EXPECT_EQ(m->Video.ByteExpansionTable[0][0], 99) << "not before the HSYNC";
+  Ticks(*m, kLine);
   EXPECT_EQ(m->Video.ByteExpansionTable[0][0], 20);
 }
 
@@ -165,4 +205,59 @@ TEST(GateArray, Z80TakesSixInterruptsPerFrame) {
   const uint8_t before = m->Memory.BaseRam[0x8000];
   Ticks(*m, 10 * kFrame);
   EXPECT_EQ(static_cast<uint8_t>(m->Memory.BaseRam[0x8000] - before), 60);
+}
+
+// A program that keeps interrupts disabled for 3 ms over every other tick
+// (as music players and loaders do) still takes all 300 a second: the held
+// request is taken at EI, early enough that the 52-line rhythm goes on.
+TEST(GateArray, InterruptsDisabledFor3MsLoseNoTick) {
+  auto m = MakeMachine();
+  const uint8_t program[] = {
+      0xF3,                    // &4000 DI
+      0x01, 0x8C, 0x7F,        //       LD BC,&7F8C
+      0xED, 0x49,              //       OUT (C),C: mode 0, ROMs off
+      0x21, 0x00, 0x80,        //       LD HL,&8000
+      0xED, 0x56,              //       IM 1
+      0x31, 0x00, 0xC0,        //       LD SP,&C000
+      0xFB,                    // loop: EI
+      0x76,                    //       HALT: a tick
+      0x06, 0xFA, 0x10, 0xFE,  //       LD B,250 / DJNZ $: 1 ms
+      0xF3,                    //       DI
+      0x0E, 0x03,              //       LD C,3
+      0x06, 0xFA, 0x10, 0xFE,  // more: LD B,250 / DJNZ $
+      0x0D,                    //       DEC C
+      0x20, 0xF9,              //       JR NZ,more: 3 ms in all
+      0xFB,                    //       EI
+      0x18, 0xED,              //       JR loop
+  };
+  const uint8_t handler[] = {0x34, 0xFB, 0xC9};  // INC (HL) / EI / RET
+  std::copy(std::begin(program), std::end(program), m->Memory.BaseRam + 0x4000);
+  std::copy(std::begin(handler), std::end(handler), m->Memory.BaseRam + 0x0038);
+  m->Z80.PC = 0x4000;
+  Ticks(*m, 2 * kFrame);
+  uint32_t taken = m->Memory.BaseRam[0x8000];
+  uint32_t total = 0;
+  for (int frame = 0; frame < 50; ++frame) {  // one second
+    Ticks(*m, kFrame);
+    total += static_cast<uint8_t>(m->Memory.BaseRam[0x8000] - taken);
+    taken = m->Memory.BaseRam[0x8000];
+  }
+  EXPECT_EQ(total, 300u);
+}
+
+TEST(GateArray, AcceptanceClearsBit5OfTheCounter) {
+  for (auto [counter, after] : {std::pair<uint8_t, uint8_t>{40, 8}, {20, 20}, {51, 19}}) {
+    auto m = MakeMachine();
+    m->Memory.BaseRam[0x4000] = 0x00;
+    m->Z80.PC = 0x4000;
+    m->Z80.SP = 0xC000;
+    m->Z80.IFF1 = m->Z80.IFF2 = 1;
+    m->Z80.IM = 1;
+    m->Z80.InterruptRequest = 1;
+    m->GateArray.IntCounter = counter;
+    ExecuteInstruction(*m);
+    EXPECT_EQ(m->Z80.PC, 0x0038);
+    EXPECT_EQ(m->Z80.InterruptRequest, 0);
+    EXPECT_EQ(m->GateArray.IntCounter, after) << int(counter);
+  }
 }

@@ -22,7 +22,7 @@ TEST_F(PpiTest, AfterResetEveryPortIsAnInput) {
   PpiWrite(*m, kControl, 0x82);
   PpiWrite(*m, kPortA, 0x55);
   EXPECT_EQ(m->Ppi.PortA, 0x55);
-  EXPECT_EQ(PpiRead(*m, kPortA), 0xFF);  // an output reads &FF
+  EXPECT_EQ(PpiRead(*m, kPortA), 0x55);  // 8255 data sheet: an output reads its latch
 }
 
 TEST_F(PpiTest, PortBCarriesBrandRefreshVsyncAndPrinterBusy) {
@@ -33,13 +33,13 @@ TEST_F(PpiTest, PortBCarriesBrandRefreshVsyncAndPrinterBusy) {
   };
   const Case cases[] = {
       {14, false, false, false, 0x1E}, {14, true, false, false, 0x1F}, {14, false, true, false, 0x5E},
-      {0, false, false, false, 0x10},  {10, true, false, false, 0x1B}, {14, true, true, true, 0xFF},
+      {0, false, false, false, 0x10},  {10, true, false, false, 0x1B}, {14, true, true, true, 0x00},
   };
   for (const Case& c : cases) {
     auto machine = CreateMachine(MachineConfig{.RomDir = "/nonexistent", .Brand = c.vendor});
     machine->Crtc.VSYNC = c.vsync;
     machine->Ppi.PrinterBusy = c.busy;
-    if (c.output) PpiWrite(*machine, kControl, 0x80);
+    if (c.output) PpiWrite(*machine, kControl, 0x80);  // an output reads its latch, cleared by the mode set
     EXPECT_EQ(PpiRead(*machine, kPortB), c.expected) << "vendor " << int(c.vendor);
   }
   EXPECT_EQ(PpiRead(*m, kControl), 0xFF);
@@ -69,29 +69,39 @@ TEST_F(PpiTest, BitSetResetStartsNoPsgCycle) {
   EXPECT_EQ(m->Psg.SelectedRegister, 9);
 }
 
-TEST_F(PpiTest, ModeSetClearsOnlyTheLatchesWhoseSetupChanged) {
+// Intel 8255 data sheet: every mode set resets all output latches, also
+// when it repeats the directions in force.
+TEST_F(PpiTest, EveryModeSetClearsAllLatches) {
   struct Case {
     uint8_t control;
-    uint8_t portA, portC;  // latches after &82, A=&55, C=&3A, then control
+    uint8_t portA;  // port A latch after &80, A=&55, B=&66, C=&3A, then control
   };
   const Case cases[] = {
-      {0x82, 0x55, 0x3A},  // nothing changed
-      {0x83, 0x55, 0x30},  // lower C now input
-      {0x8A, 0x55, 0x0A},  // upper C now input
-      {0xA2, 0x00, 0x3A},  // group A mode changed
-      {0x86, 0x55, 0x3A},  // group B mode only
+      {0x80, 0x00},  // nothing changed
+      {0x81, 0x00},  // lower C now input
+      {0x88, 0x00},  // upper C now input
+      {0xA0, 0x00},  // group A mode changed
+      {0x84, 0x00},  // group B mode only
+      {0x82, 0x00},  // port B now input
       // Port A now input: cleared, then it takes the PSG's data bus (&FF).
-      {0x92, 0xFF, 0x3A},
+      {0x90, 0xFF},
   };
   for (const Case& c : cases) {
     PpiReset(*m);
-    PpiWrite(*m, kControl, 0x82);
+    PpiWrite(*m, kControl, 0x80);
     PpiWrite(*m, kPortA, 0x55);
+    PpiWrite(*m, kPortB, 0x66);
     PpiWrite(*m, kPortC, 0x3A);
+    ASSERT_EQ(PpiRead(*m, kPortB), 0x66) << "an output port B reads back its latch";
     PpiWrite(*m, kControl, c.control);
     EXPECT_EQ(m->Ppi.PortA, c.portA) << std::hex << int(c.control);
-    EXPECT_EQ(m->Ppi.PortC, c.portC) << std::hex << int(c.control);
+    EXPECT_EQ(m->Ppi.PortB, 0x00) << std::hex << int(c.control);
+    EXPECT_EQ(m->Ppi.PortC, 0x00) << std::hex << int(c.control);
   }
+  // A port B write while it is an input latches nothing.
+  PpiWrite(*m, kControl, 0x82);
+  PpiWrite(*m, kPortB, 0x77);
+  EXPECT_EQ(m->Ppi.PortB, 0x00);
 }
 
 TEST_F(PpiTest, ScanningALineFindsAHeldKey) {

@@ -55,17 +55,22 @@ TEST(Renderer, ByteExpansionDecodesEachMode) {
       {3, 0x88, {3, 3, 3, 3, 0, 0, 0, 0}},  {3, 0x44, {0, 0, 0, 0, 3, 3, 3, 3}},
       {3, 0x33, {0, 0, 0, 0, 0, 0, 0, 0}},  {3, 0xCC, {3, 3, 3, 3, 3, 3, 3, 3}},
   };
+  // A written mode takes effect at the next HSYNC: one line later it is in.
+  auto setMode = [&m](uint8_t value) {
+    GateArrayWrite(*m, value);
+    Ticks(*m, kLine);
+  };
   for (const Case& k : cases) {
-    GateArrayWrite(*m, static_cast<uint8_t>(0x80 | k.mode));
+    setMode(static_cast<uint8_t>(0x80 | k.mode));
     EXPECT_EQ(Expansion(*m, k.byte), k.pens) << "mode " << int(k.mode) << " byte " << int(k.byte);
   }
   // Green monitor: the same pens, 32 further into the palette.
   m->Video.Monitor = kMonitorGreen;
-  GateArrayWrite(*m, 0x82);
+  setMode(0x82);
   EXPECT_EQ(Expansion(*m, 0xA5), (Pixels{33, 32, 33, 32, 32, 33, 32, 33}));
   // Any other monitor value leaves the table alone.
   m->Video.Monitor = 0;
-  GateArrayWrite(*m, 0x80);
+  setMode(0x80);
   EXPECT_EQ(Expansion(*m, 0xA5), (Pixels{33, 32, 33, 32, 32, 33, 32, 33}));
 }
 

@@ -51,7 +51,12 @@ void DrawText(Machine& m, int mode, int column, int row, const std::string& text
     DrawGlyph(m, mode, column + static_cast<int>(i), row, static_cast<uint8_t>(text[i]), ink, paper);
 }
 
-void SetMode(Machine& m, int mode) { GateArrayWrite(m, static_cast<uint8_t>(0x80 | mode)); }
+// The gate array takes a written mode at the next HSYNC: one line of the
+// CRTC alone (the Z80 would run the ROM).
+void SetMode(Machine& m, int mode) {
+  GateArrayWrite(m, static_cast<uint8_t>(0x80 | mode));
+  for (int i = 0; i < kLine; ++i) CrtcStep(m);
+}
 
 }  // namespace
 

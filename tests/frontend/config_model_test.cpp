@@ -78,6 +78,10 @@ TEST(ConfigModel, RomListTakesRomFilesInAnyCase) {
   fs::create_directories(dir.path() / "folder.rom");
   EXPECT_EQ(RomList(dir.path()), (std::vector<std::string>{"EMPTY", "6128LOW.ROM", "AMSDOS.ROM", "MAXAM.ROM"}));
   EXPECT_EQ(RomList(dir.path() / "missing"), std::vector<std::string>{"EMPTY"});
+  // With the built-in folder: each name once, sorted.
+  for (const char* name : {"builtin/6128LOW.ROM", "builtin/464Low.ROM"}) dir.Write(name, "x");
+  EXPECT_EQ(RomList(dir.path(), dir.path() / "builtin"),
+            (std::vector<std::string>{"EMPTY", "464LOW.ROM", "6128LOW.ROM", "AMSDOS.ROM", "MAXAM.ROM"}));
 }
 
 TEST(ConfigModel, ParallelPortsFromTheKernelList) {

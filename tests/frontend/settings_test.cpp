@@ -104,10 +104,11 @@ const char* const kSettingsKeys[] = {
     "STILLS/JPGQUALITY",    "STILLS/NAMEBYDSK",   "STILLS/SAVESTILLDIALOG", "STILLS/SAVEHALFSIZE",
     "STILLS/MAXSTILLS",     "STILLS/EVERYFRAME",  "MISC/TOOLBAR",        "MISC/INDIVIDUALSET",
     "MISC/VIDEODIALOG",     "MISC/FDDSOUNDENABLE", "MISC/LASTPROFILE",   "MISC/OVERLAY",
-    "MISC/PRINTERIDLE",
+    "MISC/PRINTERIDLE",     "MISC/REWIND",        "MISC/REWINDMEMORY",
     "MISC/OVERLAYCOLOR",    "FORMS/FORM1XPOS",    "FORMS/FORM1YPOS",     "FORMS/FORM1W",
     "FORMS/FORM1H",         "FORMS/FORM3XPOS",    "FORMS/FORM3YPOS",     "FORMS/FORM7XPOS",
-    "FORMS/FORM7YPOS"};
+    "FORMS/FORM7YPOS",      "MISC/KEYBOARDMODE",  "MISC/KEYJOYSTICK",    "MISC/KEYJOYFIRE1",
+    "MISC/KEYJOYFIRE2",     "MISC/PADJOYSTICK"};
 
 std::vector<std::string> ProfileKeys() {
   std::vector<std::string> keys = {
@@ -155,6 +156,8 @@ TEST(Settings, FirstStartCreatesBothFilesWithEveryKeyAndA6128) {
   EXPECT_EQ(ini.values.at("MISC/TOOLBAR"), "1");
   EXPECT_EQ(ini.values.at("FORMS/FORM1W"), "392");
   EXPECT_EQ(ini.values.at("STILLS/JPGQUALITY"), "80");
+  EXPECT_EQ(ini.values.at("MISC/REWIND"), "1");
+  EXPECT_EQ(ini.values.at("MISC/REWINDMEMORY"), "64");
 
   const IniView pfl = ParseIni(ReadText(dir.path() / "PROFILES" / "Default.pfl"));
   for (const std::string& key : ProfileKeys()) EXPECT_EQ(pfl.values.count(key), 1u) << key;
@@ -182,6 +185,27 @@ TEST(Settings, FirstStartCreatesBothFilesWithEveryKeyAndA6128) {
   EXPECT_FALSE(LoadSettings(again).FileCreated);
   EXPECT_FALSE(LoadProfile(again).FileCreated);
   EXPECT_EQ(again.ROMLow, "6128LOW.ROM");
+}
+
+TEST(Settings, KeyboardModeIsSymbolicUnlessTheFileSaysPositional) {
+  TempDir dir;
+  dir.MakeDefaultFolders();
+  Settings s = StartUp(dir.path());
+  EXPECT_EQ(s.KEYBOARDMODE, 1);
+  EXPECT_FALSE(s.KEYJOYSTICK);
+  EXPECT_TRUE(s.PADJOYSTICK);
+  s.KEYBOARDMODE = 0;
+  s.KEYJOYSTICK = true;
+  s.KEYJOYFIRE1 = 32;
+  ASSERT_TRUE(SaveSettings(s).Ok);
+  Settings again = StartUp(dir.path());
+  EXPECT_EQ(again.KEYBOARDMODE, 0);
+  EXPECT_TRUE(again.KEYJOYSTICK);
+  EXPECT_EQ(again.KEYJOYFIRE1, 32);
+  // Quitting remembers a mode switched from the menu.
+  again.KEYBOARDMODE = 1;
+  ASSERT_TRUE(SaveLastState(again).Ok);
+  EXPECT_EQ(StartUp(dir.path()).KEYBOARDMODE, 1);
 }
 
 TEST(Settings, WithoutProfilesFolderTheProfileWriteFailsAndLeavesNoFile) {
@@ -355,6 +379,22 @@ TEST(Settings, DrivesAndWindowsOfAProfileCountOnlyWithIndividualSet) {
   EXPECT_EQ(individual.FDD0, "/disks/game.dsk");
   EXPECT_EQ(individual.FORM1XPOS, 7);
   EXPECT_EQ(individual.FORM1YPOS, 100);
+}
+
+TEST(Settings, RewindMemoryIsKeptToItsRange) {
+  struct Case {
+    const char* written;
+    int32_t read;
+  } cases[] = {{"32", 32}, {"0", kRewindMemoryMin}, {"99999", kRewindMemoryMax}, {"lots", 64}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.MakeDefaultFolders();
+    WriteText(dir.path() / "Pellux.ini", std::string("[MISC]\nREWIND=0\nREWINDMEMORY=") + c.written + "\n");
+    Settings s = DefaultSettings(dir.path());
+    ASSERT_TRUE(LoadSettings(s).Ok);
+    EXPECT_EQ(s.REWINDMEMORY, c.read) << c.written;
+    EXPECT_FALSE(s.REWIND);
+  }
 }
 
 TEST(Settings, MissingLastProfileIsCreatedWithDefaults) {
@@ -552,8 +592,13 @@ TEST_F(CliStartDir, ProfileRomNamesChooseTheImages) {
   run = Run("");
   EXPECT_EQ(run.status, 0) << run.out;
 
-  // --rom-dir overrides ROMDIR.
+  // --rom-dir overrides ROMDIR: an image only that folder holds (the
+  // built-in firmware has none of this name) is found there and only there.
+  fs::copy_file(kRomDir / "464Low.ROM", dir_.path() / "ROMS" / "OWNLOW.ROM");
+  WriteProfile("[ROMS]\nROMLow=OWNLOW.ROM\n");
   run = Run("--rom-dir '" + (dir_.path() / "ROMS").string() + "'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  run = Run("");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("lower ROM not found"), std::string::npos) << run.out;
 }
@@ -570,11 +615,11 @@ TEST_F(CliStartDir, ProfileOptionReadsTheGivenFile) {
   EXPECT_NE(run.out.find("profile not found"), std::string::npos) << run.out;
 }
 
+// No ROM folder: the built-in firmware serves, and nothing is written.
 TEST(CliStartDirEmpty, StartFolderIsLeftEmpty) {
   TempDir dir;
   const CliRun run = RunCli("--start-dir '" + dir.path().string() + "' --frames 1");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.out.find("ROM folder not found"), std::string::npos) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(dir.Listing().empty());
 }
 

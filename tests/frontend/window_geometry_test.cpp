@@ -56,3 +56,29 @@ TEST(WindowGeometry, Layout) {
 }
 
 }  // namespace
+
+TEST(FitPicture, KeepsFourToThreeWithBarsAndWholeMultiplesWhenAsked) {
+  struct Case {
+    int w, h;
+    bool integer;
+    Rect expected;
+  } cases[] = {
+      {768, 576, false, {0, 0, 768, 576}},        // exact
+      {1000, 576, false, {116, 0, 884, 576}},     // bars left and right
+      {768, 700, false, {0, 62, 768, 638}},       // bars above and below
+      {1000, 700, true, {116, 62, 884, 638}},     // 2x, centred
+      {1200, 900, true, {24, 18, 1176, 882}},     // 3x
+      {300, 200, true, {-42, -44, 342, 244}},     // never below 1x
+  };
+  for (const Case& c : cases) {
+    const Rect r = FitPicture(c.w, c.h, c.integer);
+    EXPECT_EQ(r, c.expected) << c.w << "x" << c.h << (c.integer ? " integer" : "");
+  }
+}
+
+TEST(FirstStartScale, TwiceThePictureWhenItFitsElseOnce) {
+  EXPECT_EQ(FirstStartScale(1920, 1080, 20, 120), 2);
+  EXPECT_EQ(FirstStartScale(788, 696, 20, 120), 2);  // just fits
+  EXPECT_EQ(FirstStartScale(1024, 600, 20, 120), 1);
+  EXPECT_EQ(FirstStartScale(0, 0, 0, 0), 1);
+}

@@ -24,6 +24,9 @@
 #define LLVMFuzzerTestOneInput AutoTypeFuzzTestOneInput
 #include "../../fuzz/autotype_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput TapeFuzzTestOneInput
+#include "../../fuzz/tape_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
 
 using namespace disktest;
 using fuzzharness::Corpus;
@@ -107,6 +110,16 @@ TEST(FuzzTargets, AutoTypeText) {
   const Hints hints{{}, {"\r", "\n", "\r\n", std::string(1, '\0'), "\xA3", "~"}};
   EXPECT_TRUE(RunTarget("autotype", autotypefuzz::AutoTypeFuzzInput, WithCorpus("autotype", {{}}),
                         kMutationsPerSeed, 9, hints));
+}
+
+TEST(FuzzTargets, TapeImage) {
+  // The first block's ID and its length and count fields; block IDs and
+  // the TZX and sampled formats' signatures to splice in.
+  const Hints hints{{8, 10, 11, 12, 13, 14, 15, 16, 17, 21, 22, 23, 25, 26, 27, 28},
+                    {"\x12\x01\x00\x02\x00", "\x20\x00\x00", "\x23\x00\x00", "\x24\x02\x00", "\x25", "\x27",
+                     "\x26\x01\x00\x01\x00", "\x13\xff", "\x19\x00\x00\x01\x00", "\x18\x0e\x00\x00\x00",
+                     std::string("ZXTape!\x1a\x01\x14", 10)}};
+  EXPECT_TRUE(RunTarget("tape", tapefuzz::TapeFuzzInput, WithCorpus("tape", {{}}), kMutationsPerSeed, 27, hints));
 }
 
 }  // namespace

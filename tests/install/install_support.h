@@ -65,7 +65,7 @@ class Child {
  public:
   // env: NAME -> value to set, or std::nullopt to remove the variable.
   Child(const fs::path& program, const fs::path& workDir,
-        const std::map<std::string, std::optional<std::string>>& env) {
+        const std::map<std::string, std::optional<std::string>>& env, const std::vector<std::string>& args = {}) {
     int fds[2];
     if (pipe(fds) != 0) return;
     pid_ = fork();
@@ -80,7 +80,10 @@ class Child {
         else unsetenv(name.c_str());
       }
       if (chdir(workDir.c_str()) != 0) _exit(126);
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
     close(fds[1]);

@@ -77,6 +77,30 @@ TEST_F(InstalledTree, HoldsProgramsDesktopEntryIconsManualAndManPages) {
   EXPECT_FALSE(fs::exists(Usr("bin/pellucidore-cpm")));
 }
 
+// The firmware ships with the program, unchanged, with Amstrad's condition
+// stated beside it; the installed runner reaches BASIC with no ROM folder.
+TEST_F(InstalledTree, HoldsTheCpcFirmwareUnchanged) {
+  const fs::path roms = Usr("share/pellucidore/roms");
+  const fs::path shared = fs::path(SharedDir()) / "roms";
+  for (const char* rom : {"464Low.ROM", "464BASIC.ROM", "664Low.ROM", "664BASIC.ROM", "6128Low.ROM", "6128BASIC.ROM",
+                          "AMSDOS.ROM"}) {
+    ASSERT_TRUE(fs::is_regular_file(roms / rom)) << rom;
+    EXPECT_EQ(fs::file_size(roms / rom), 16384u) << rom;
+    if (fs::exists(shared / rom)) {
+      EXPECT_EQ(ReadFile(roms / rom), ReadFile(shared / rom)) << rom;
+    }
+  }
+  EXPECT_NE(ReadFile(roms / "README.md")
+                .find("Amstrad have kindly given their permission for the redistribution of their copyrighted "
+                      "material but retain that copyright"),
+            std::string::npos);
+  ScratchDir start("install-start");
+  const CommandResult run = RunCommand(Quote(Usr("bin/pellucidore-cli")) + " --start-dir " + Quote(start.path()) +
+                                       " --benchmark --seconds 3 --screen-text");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("BASIC 1.1"), std::string::npos) << run.out;
+}
+
 TEST_F(InstalledTree, DesktopEntryIsValidAndPointsAtInstalledFiles) {
   const fs::path entry = Usr("share/applications/pellucidore.desktop");
   const std::string text = ReadFile(entry);
@@ -165,9 +189,10 @@ TEST_F(InstalledTree, ManualLinksLeadToItsSections) {
   for (const std::string& l : links)
     EXPECT_NE(html.find("id=\"" + l + "\""), std::string::npos) << "manual.html lacks the anchor #" << l;
   // The topics a user looks for, each a section of its own.
-  for (const char* topic : {"where-to-put-the-rom-images", "hot-keys", "configuration", "floppy-disks-and-zip-archives",
-                            "snapshots", "debugger", "screenshots-video-and-sound-capture", "printer-port",
-                            "symbiface-ii", "serial-port", "the-key-map", "the-headless-runner"})
+  for (const char* topic : {"the-rom-images", "opening-files-from-the-command-line-or-by-dropping-them", "hot-keys",
+                            "configuration", "floppy-disks-and-zip-archives", "snapshots", "debugger",
+                            "screenshots-video-and-sound-capture", "printer-port", "symbiface-ii", "serial-port",
+                            "the-key-map", "the-headless-runner"})
     EXPECT_NE(html.find(std::string("id=\"") + topic + "\""), std::string::npos) << topic;
 }
 
@@ -185,10 +210,14 @@ TEST(DebianPackage, BuildsExtractsAndDeclaresItsLibraries) {
   ASSERT_FALSE(deb.empty()) << made.out;
   EXPECT_EQ(deb.filename().string().rfind("pellucidore_1.1_", 0), 0u) << deb;
 
-  const CommandResult control = RunCommand("dpkg-deb -f " + Quote(deb) + " Package Version Section Depends");
+  const CommandResult control =
+      RunCommand("dpkg-deb -f " + Quote(deb) + " Package Version Section Maintainer Depends");
   ASSERT_EQ(control.status, 0) << control.out;
   EXPECT_NE(control.out.find("Package: pellucidore\n"), std::string::npos) << control.out;
   EXPECT_NE(control.out.find("Version: 1.1\n"), std::string::npos) << control.out;
+  // The maintainer is the project itself, never a placeholder address.
+  EXPECT_NE(control.out.find("Maintainer: Pellucidore developers\n"), std::string::npos) << control.out;
+  EXPECT_EQ(control.out.find("example."), std::string::npos) << control.out;
   // The libraries the programs link, as Debian packages; Qt's platform
   // plugins are loaded at run time and must be named by hand.
   std::vector<std::string> wanted = {"libc6", "libstdc++6", "libpng16-16", "zlib1g"};
@@ -205,7 +234,8 @@ TEST(DebianPackage, BuildsExtractsAndDeclaresItsLibraries) {
   ASSERT_EQ(extracted.status, 0) << extracted.out;
   for (const char* rel : {"usr/bin/pellucidore-cli", "usr/bin/pellucidore-launcher",
                           "usr/share/applications/pellucidore.desktop", "usr/share/doc/pellucidore/manual.md",
-                          "usr/share/man/man6/pellucidore-cli.6.gz", "usr/share/icons/hicolor/48x48/apps/pellucidore.png"})
+                          "usr/share/man/man6/pellucidore-cli.6.gz", "usr/share/icons/hicolor/48x48/apps/pellucidore.png",
+                          "usr/share/pellucidore/roms/6128Low.ROM", "usr/share/pellucidore/roms/AMSDOS.ROM"})
     EXPECT_TRUE(fs::is_regular_file(root / rel)) << rel;
   if (HaveWindowBuild()) {
     EXPECT_TRUE(fs::is_regular_file(root / "usr/bin/pellucidore"));

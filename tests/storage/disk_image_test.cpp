@@ -182,7 +182,7 @@ TEST(DiskImage, MissingFileLeavesTheDriveAsItWas) {
   EXPECT_EQ(d.TrackCount, 2u);
   EXPECT_EQ(d.DiskPath, path);
   EXPECT_EQ(DriveCaption(d, 0), "A: A.DSK");
-  EXPECT_EQ(DriveStatusText(d, 0), "A: Loaded");
+  EXPECT_EQ(DriveStatusText(d, 0), "A: A.DSK");
 
   d.WriteProtected = 1;
   EjectDrive(d);

@@ -272,8 +272,9 @@ bool HaveRealZ80() {
 
 TEST_F(PrinterTest, DigiblasterSamplesAProgramsWritesEvery45Microseconds) {
   if (!HaveRealZ80()) GTEST_SKIP() << "needs the Z80 executor";
-  // OUT (C),A / INC A / JR: a new value every 8 microseconds, the first
-  // (0) at step 5, so the sample at step s sees value (s - 6) / 8.
+  // OUT (C),A / INC A / JR: a new value every 8 microseconds. The first OUT
+  // starts at step 5 and writes (0) at its bus cycle two steps later, so
+  // the sample at step s sees value (s - 8) / 8.
   const uint8_t program[] = {
       0x01, 0x00, 0xEF,  // LD BC,&EF00
       0xAF,              // XOR A
@@ -292,7 +293,7 @@ TEST_F(PrinterTest, DigiblasterSamplesAProgramsWritesEvery45Microseconds) {
     const uint8_t* buffer = m->Printer.DigiBuffers[5 + tick];
     for (uint32_t i = 0; i < kDigiBufferSamples; ++i) {
       const uint32_t step = 20000 * tick + 45 * (i + 1);
-      ASSERT_EQ(buffer[i], static_cast<uint8_t>((step - 6) / 8)) << "tick " << tick << " sample " << i;
+      ASSERT_EQ(buffer[i], static_cast<uint8_t>((step - 8) / 8)) << "tick " << tick << " sample " << i;
     }
   }
 }

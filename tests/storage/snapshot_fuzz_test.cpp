@@ -21,12 +21,12 @@ constexpr int kMutationsPerSeed = 40;
 
 std::vector<std::vector<uint8_t>> Seeds() {
   auto m = CreateMachine({.RomDir = "/nonexistent-rom-dir"});
-  std::vector<uint8_t> own = EncodeSnapshot(*m);
-  std::vector<uint8_t> longer = own;
-  longer[0x10] = 3;
-  longer.resize(kSnapshotSize + kSnapshotDumpSize, 0x3C);
+  for (size_t i = 0; i < 2 * kSnapshotDumpSize; i += 97) m->Memory.BaseRam[i % kSnapshotDumpSize] = static_cast<uint8_t>(i);
+  std::vector<uint8_t> own = EncodeSnapshot(*m, 1);
+  std::vector<uint8_t> longer = EncodeSnapshot(*m, 2);
+  std::vector<uint8_t> chunked = EncodeSnapshot(*m, 3);
   std::vector<std::vector<uint8_t>> seeds = {
-      own, longer, std::vector<uint8_t>(kSnapshotSize, 0xFF), {}, std::vector<uint8_t>(256, 0),
+      own, longer, chunked, std::vector<uint8_t>(kSnapshotSize, 0xFF), {}, std::vector<uint8_t>(256, 0),
   };
   const std::filesystem::path file = SharedDir() + "/testdata/sna/loop4000_v2.sna";
   std::ifstream in(file, std::ios::binary);
@@ -38,11 +38,18 @@ std::vector<std::vector<uint8_t>> Seeds() {
 }
 
 // Header bytes flipped or set to extremes, truncation around the minimum
-// size, growth.
+// size, growth, chunk headers and compressed data damaged or cut.
 std::vector<uint8_t> Mutate(std::vector<uint8_t> v, std::mt19937& rng) {
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % (n ? n : 1)); };
   const size_t header = std::min<size_t>(v.size(), kSnapshotHeaderSize);
-  switch (rng() % 5) {
+  switch (rng() % 7) {
+    case 5:
+      for (int i = 0; i < 6 && v.size() > header; ++i)
+        v[header + pick(v.size() - header)] = rng() % 3 ? static_cast<uint8_t>(rng()) : 0xE5;
+      break;
+    case 6:
+      v.resize(header + pick(v.size() - header + 1));
+      break;
     case 0:
       for (int i = 0; i < 8 && header; ++i) v[pick(header)] ^= static_cast<uint8_t>(1 << (rng() % 8));
       break;

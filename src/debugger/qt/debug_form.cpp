@@ -101,6 +101,8 @@ TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window
   toolBar->addSeparator();
   ToolButton5 = button("Toggle Between ROM and RAM", true);
   ToolButton7 = button("What Z80 sees", true);
+  ToolButton7->setChecked(model_.WhatZ80Sees());  // the view opens on it
+  ToolButton5->setEnabled(model_.RomButtonEnabled());
   connect(ToolButton1, &QToolButton::clicked, this, &QWidget::close);
   connect(ToolButton2, &QToolButton::clicked, this, &TDebugForm::Step);
   connect(ToolButton3, &QToolButton::clicked, this, &TDebugForm::RefreshViews);

@@ -41,7 +41,8 @@ class TDebugForm : public QWidget {
   bool Paused() const { return paused_; }
   // Step (F4): one instruction, then every view again. Only while paused.
   void Step();
-  // Rebuilds every view from the machine (FormShow, Goto PC).
+  // Rebuilds every view from the machine, the listing centred on PC: on
+  // showing the window and on "Goto PC".
   void RefreshViews();
 
  signals:

@@ -70,11 +70,17 @@ TAutoTypeBox::TAutoTypeBox(AutoTypeState& state, QTimer& timer, std::filesystem:
 }
 
 void TAutoTypeBox::StartClicked() {
-  if (StartAutoType(state_, AutoTypeTextFromLines(AutoTypeBytes(Memo1->toPlainText())))) timer_.start();
+  if (Keyboard) AutoTypeDropShiftAhead(state_, *Keyboard);
+  if (StartAutoType(state_, AutoTypeTextFromLines(AutoTypeBytes(Memo1->toPlainText())))) {
+    // A first capital gets its SHIFT a tick ahead too.
+    if (Keyboard) AutoTypeShiftAhead(state_, *Keyboard);
+    timer_.start();
+  }
 }
 
 void TAutoTypeBox::StopClicked() {
   timer_.stop();
+  if (Keyboard) AutoTypeReleaseKeys(state_, *Keyboard);
   StopAutoType(state_);
 }
 
@@ -112,8 +118,8 @@ bool TAutoTypeBox::LoadText(const QString& chosen) {
 bool TAutoTypeBox::SaveText(const QString& chosen) {
   const QString name = WithTxtExtension(chosen);
   QFile file(name);
-  // Single-byte text, as the typing table and the files of the original
-  // program have it.
+  // Single-byte text: the typing table goes by Latin-1 character code, and
+  // a file saved here must load back to the same characters.
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(Memo1->toPlainText().toLatin1() + "\n") < 0) {
     QMessageBox::warning(this, "AutoType Utility", QString("Cannot create file \"%1\". %2").arg(name, file.errorString()));
     return false;

@@ -37,6 +37,9 @@ class TAutoTypeBox : public QDialog {
   // Replaceable for tests.
   std::function<QString(QWidget*, const QString&)> OpenDialog;
   std::function<QString(QWidget*, const QString&)> SaveDialog;
+  // The matrix typing presses into: Stop and a new text release what the
+  // run holds there.
+  KeyboardState* Keyboard = nullptr;
 
   QPlainTextEdit* Memo1 = nullptr;
   QPushButton* LoadButton = nullptr;

@@ -132,6 +132,7 @@ void CaptureController::ScreenshotClicked() {
   }
   const StillResult r = WriteStill(name, frame.data(), options);
   if (!r.Ok) emit CaptureError(QString::fromStdString(r.Error));
+  else emit Saved("Screenshot saved to " + FromPath(r.File));
 }
 
 void CaptureController::SeriesClicked() {
@@ -153,6 +154,10 @@ void CaptureController::SeriesClicked() {
           Unlock();
           if (!result.Error.empty()) emit CaptureError(QString::fromStdString(result.Error));
           emit SeriesWritten(static_cast<int>(result.Files.size()));
+          if (!result.Files.empty())
+            emit Saved(QString("%1 screenshots saved in %2")
+                           .arg(result.Files.size())
+                           .arg(FromPath(std::filesystem::path(result.Files.back()).parent_path())));
         },
         Qt::QueuedConnection);
   });
@@ -219,6 +224,7 @@ void CaptureController::StartRecording(Recording::Kind kind) {
              : recording_.StartWav(machine_, file, rate, channels, bits);
   }
   if (ok) {
+    recordingFile_ = file;
     if (button) button->setChecked(true);
     blinkOff_ = false;
     Lock(avi ? std::vector<QToolButton*>{buttons_.Still, buttons_.Series, buttons_.Wav, buttons_.Debugger}
@@ -244,6 +250,7 @@ void CaptureController::StopRecording() {
   blinkOff_ = false;
   Unlock();
   if (!ok) emit CaptureError(QString::fromStdString("The recording was not completed: " + recording_.Error()));
+  else emit Saved("Recording saved to " + FromPath(recordingFile_));
 }
 
 void CaptureController::TimerTick() {

@@ -86,6 +86,8 @@ class CaptureController : public QObject {
  signals:
   // A still or a series could not be written, or a recording broke off.
   void CaptureError(const QString& message);
+  // Where a screenshot, a series or a recording went, for the status bar.
+  void Saved(const QString& message);
   void SeriesWritten(int files);
 
  private:
@@ -105,4 +107,5 @@ class CaptureController : public QObject {
   std::vector<std::pair<QToolButton*, bool>> locked_;
   StillSeries series_;
   Recording recording_;
+  std::filesystem::path recordingFile_;
 };

@@ -20,7 +20,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/builtin_roms.h"
+#include "frontend/machine_models.h"
+#include "devices/keymap.h"
 #include "frontend/qt/main_window.h"
+#include "frontend/qt/rewind_control.h"
 #include "platform/cups_printer.h"
 #include "platform/serial_port.h"
 
@@ -121,12 +125,31 @@ TCPCConfigMenu::TCPCConfigMenu(QWidget* parent, std::vector<ParallelPort> parall
              {"Model", "Display", "CPU", "RAM", "ROM0-7", "ROM8-15", "Sound", "Peripherals", "Symbiface II"}, buttons);
 
   OpenHddDialog = [](QWidget* parent, const QString& dir) {
-    return QFileDialog::getOpenFileName(parent, "Load a HDD image", dir, "HDD Files (*.hdd)");
+    // Create New Disks names hard disk images ".img" by default: both kinds.
+    return QFileDialog::getOpenFileName(parent, "Load a HDD image", dir,
+                                        "HDD Files (*.hdd *.HDD *.img *.IMG);;All files (*)");
   };
 
   // Model
   {
     QVBoxLayout* page = AddPage(Pages, "CPC Options");
+    // A ready model fills in the ROM, RAM and brand pages at once.
+    page->addWidget(new QLabel("Machine:"));
+    ModelBox = new QComboBox;
+    ModelBox->addItem("Custom");
+    for (const CpcModel& model : kCpcModels) ModelBox->addItem(model.MenuText);
+    connect(ModelBox, &QComboBox::activated, this, [this](int index) {
+      if (index < 1 || index > static_cast<int>(kCpcModels.size())) return;
+      const CpcModel& model = kCpcModels[static_cast<size_t>(index - 1)];
+      RomBoxes[0]->lineEdit()->setText(model.LowerRom);
+      RomBoxes[1]->lineEdit()->setText(model.Basic);
+      RomBoxes[8]->lineEdit()->setText(model.DiskRom);
+      RamBar->setValue(RamPositionFromSetting(model.Ram));
+      RamLabel->setText(Q(::RamLabel(RamBar->value())));
+      Ram4Mb->setChecked(model.Ram4Mb);
+      BrandBox->setCurrentIndex(BrandIndexFromVendor(14));
+    });
+    page->addWidget(ModelBox);
     page->addWidget(new QLabel("Brand:"));
     BrandBox = new QComboBox;
     for (const char* name : kBrandNames) BrandBox->addItem(name);
@@ -374,7 +397,7 @@ void TCPCConfigMenu::ChooseHdd(int drive) {
 void TCPCConfigMenu::LoadFromSettings(const Settings& s) {
   diskDir_ = s.DISKDIR;
 
-  RomNames = RomList(s.ROMDIR);
+  RomNames = RomList(s.ROMDIR, FindBuiltInRomDir());
   QStringList roms;
   for (const std::string& name : RomNames) roms << Q(name);
   for (QComboBox* box : RomBoxes) {
@@ -412,6 +435,8 @@ void TCPCConfigMenu::LoadFromSettings(const Settings& s) {
   };
   showRom(RomBoxes[0], s.ROMLow);
   for (int i = 0; i < kProfileUpperRoms; ++i) showRom(RomBoxes[1 + i], s.ROM[i]);
+  const CpcModel* model = ModelOfSettings(s);
+  ModelBox->setCurrentIndex(model ? static_cast<int>(model - kCpcModels.data()) + 1 : 0);
 
   SoundEnabled->setChecked(s.SOUNDENABLED);
   CheckRadio({{Mono, 1}, {Stereo, 2}}, s.CHANNELS);
@@ -491,7 +516,7 @@ void TCPCConfigMenu::ApplyCpcConfiguration(Settings& s) const {
 TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Misc Configuration");
   QHBoxLayout* buttons = nullptr;
-  BuildFrame(this, TreeView1, Pages, {"Directories", "Screenshots", "Capture", "Misc"}, buttons);
+  BuildFrame(this, TreeView1, Pages, {"Directories", "Screenshots", "Capture", "Misc", "Joystick"}, buttons);
 
   ChooseDirectory = [](QWidget* parent, const QString& current) {
     return QFileDialog::getExistingDirectory(parent, "Select Directory", current);
@@ -596,19 +621,55 @@ TMiscConfigMenu::TMiscConfigMenu(QWidget* parent) : QDialog(parent) {
         new QCheckBox("Each Hardware Profile remembers\nWindow size, position and the last\nDSK image used.");
     IndividualSet->setToolTip("By default Window size and position is globaly the same");
     for (QCheckBox* c : {Toolbar, FddSound, IndividualSet}) page->addWidget(c);
+    // Every other setting applies at once; where the disks and the window
+    // come from is decided when a profile is read.
+    IndividualSetNote = new QLabel("(takes effect at the next start\nor profile load)");
+    page->addWidget(IndividualSetNote);
     DefaultPrinterLabel = new QLabel;
     page->addWidget(DefaultPrinterLabel);
-    auto* idle = new QWidget;
-    auto* il = new QHBoxLayout(idle);
-    il->setContentsMargins(0, 0, 0, 0);
-    il->addWidget(new QLabel("A print job ends after"));
-    PrinterIdle = new QSpinBox;
-    PrinterIdle->setRange(1, 3600);
-    PrinterIdle->setSuffix(" s");
-    PrinterIdle->setToolTip("Seconds without printing after which the CPC's print-out goes to the printer");
-    il->addWidget(PrinterIdle);
-    il->addStretch(1);
-    page->addWidget(idle);
+    // A spin box after its caption, on one line.
+    auto spinRow = [page](const char* caption, int low, int high, const char* suffix, const char* tip) {
+      auto* row = new QWidget;
+      auto* layout = new QHBoxLayout(row);
+      layout->setContentsMargins(0, 0, 0, 0);
+      layout->addWidget(new QLabel(caption));
+      auto* spin = new QSpinBox;
+      spin->setRange(low, high);
+      spin->setSuffix(suffix);
+      spin->setToolTip(tip);
+      layout->addWidget(spin);
+      layout->addStretch(1);
+      page->addWidget(row);
+      return spin;
+    };
+    PrinterIdle = spinRow("A print job ends after", 1, 3600, " s",
+                          "Seconds without printing after which the CPC's print-out goes to the printer");
+    Rewind = new QCheckBox("Keep the last 30 seconds for rewind (Shift+F4)");
+    page->addWidget(Rewind);
+    RewindMemory = spinRow("Rewind memory at most", kRewindMemoryMin, kRewindMemoryMax, " MB",
+                           "When the kept seconds need more, the oldest are dropped");
+    page->addStretch(1);
+  }
+  // Joystick
+  {
+    QVBoxLayout* page = AddPage(Pages, "Joystick");
+    PadJoystick = new QCheckBox("Game controllers drive CPC joysticks 0 and 1");
+    KeyJoystick = new QCheckBox("Keyboard joystick: the cursor keys and\ntwo fire keys drive CPC joystick 0");
+    page->addWidget(PadJoystick);
+    page->addWidget(KeyJoystick);
+    auto* keys = new QGridLayout;
+    FireKeys = {new QComboBox, new QComboBox};
+    // Keys a player can reach beside the cursor keys, by place.
+    std::vector<int> codes = {32, 16, 272, 17, 273, 9, 13, 301, 302, 292, 291, 289, 290};
+    for (int c = 'A'; c <= 'Z'; ++c) codes.push_back(c);
+    for (int c = '0'; c <= '9'; ++c) codes.push_back(c);
+    for (int c = 96; c <= 105; ++c) codes.push_back(c);
+    for (size_t i = 0; i < FireKeys.size(); ++i) {
+      for (int code : codes) FireKeys[i]->addItem(Q(KeyName(static_cast<uint32_t>(code))), code);
+      keys->addWidget(new QLabel(i == 0 ? "FIRE 1 key:" : "FIRE 2 key:"), static_cast<int>(i), 0);
+      keys->addWidget(FireKeys[i], static_cast<int>(i), 1);
+    }
+    page->addLayout(keys);
     page->addStretch(1);
   }
 
@@ -653,10 +714,24 @@ void TMiscConfigMenu::LoadFromSettings(const Settings& s) {
   FddSound->setChecked(s.FDDSOUNDENABLE);
   IndividualSet->setChecked(s.INDIVIDUALSET);
   PrinterIdle->setValue(s.PRINTERIDLE);
+  Rewind->setChecked(s.REWIND);
+  RewindMemory->setValue(s.REWINDMEMORY);
   std::string why;
   const std::string printer = CupsPrinter::DefaultDestination(&why);
   DefaultPrinterLabel->setText(printer.empty() ? Q("Default printer: none (" + why + ")")
                                                : Q("Default printer: " + printer));
+  PadJoystick->setChecked(s.PADJOYSTICK);
+  KeyJoystick->setChecked(s.KEYJOYSTICK);
+  for (size_t i = 0; i < FireKeys.size(); ++i) {
+    const int code = i == 0 ? s.KEYJOYFIRE1 : s.KEYJOYFIRE2;
+    int index = FireKeys[i]->findData(code);
+    // A key chosen by editing the file is kept and shown by its name.
+    if (index < 0) {
+      FireKeys[i]->addItem(Q(KeyName(static_cast<uint32_t>(code))), code);
+      index = FireKeys[i]->count() - 1;
+    }
+    FireKeys[i]->setCurrentIndex(index);
+  }
 }
 
 bool TMiscConfigMenu::ShowMiscConfiguration(const Settings& s) {
@@ -682,8 +757,14 @@ void TMiscConfigMenu::ApplyMiscConfiguration(Settings& s) const {
   s.TOOLBAR = Toolbar->isChecked();
   s.INDIVIDUALSET = IndividualSet->isChecked();
   s.PRINTERIDLE = PrinterIdle->value();
+  s.REWIND = Rewind->isChecked();
+  s.REWINDMEMORY = RewindMemory->value();
   s.FDDSOUNDENABLE = FddSound->isChecked();
   s.VIDEODIALOG = VideoDialog->isChecked();
+  s.PADJOYSTICK = PadJoystick->isChecked();
+  s.KEYJOYSTICK = KeyJoystick->isChecked();
+  s.KEYJOYFIRE1 = FireKeys[0]->currentData().toInt();
+  s.KEYJOYFIRE2 = FireKeys[1]->currentData().toInt();
 }
 
 // ---------------------------------------------------------------------------
@@ -708,8 +789,10 @@ void RunCpcConfiguration(TMainCPCForm& window, TCPCConfigMenu& dialog) {
 void RunMiscConfiguration(TMainCPCForm& window, TMiscConfigMenu& dialog) {
   window.PauseRuleBegin();
   if (dialog.ShowMiscConfiguration(window.settings())) {
+    const Settings before = window.settings();
     dialog.ApplyMiscConfiguration(window.settings());
-    window.machine().Printer.IdleLimitPeriods = static_cast<uint32_t>(window.settings().PRINTERIDLE) * 50;
+    window.ApplyMiscConfiguration(before);
+    window.ApplyJoystickSettings();
     Warn(&window, SaveSettings(window.settings()));
   }
   window.PauseRuleEnd();

@@ -60,6 +60,7 @@ class TCPCConfigMenu : public QDialog {
   QTreeWidget* TreeView1 = nullptr;
   QStackedWidget* Pages = nullptr;
   // CPC Options
+  QComboBox* ModelBox = nullptr;  // "Custom" or one of the ready models
   QComboBox* BrandBox = nullptr;
   QComboBox* CrtcBox = nullptr;
   QRadioButton* ColorMonitor = nullptr;
@@ -163,8 +164,15 @@ class TMiscConfigMenu : public QDialog {
   QCheckBox* Toolbar = nullptr;
   QCheckBox* FddSound = nullptr;
   QCheckBox* IndividualSet = nullptr;
+  QLabel* IndividualSetNote = nullptr;  // the one setting that waits
   QLabel* DefaultPrinterLabel = nullptr;  // CUPS's default destination, for "Use the Default Printer"
   QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
+  QCheckBox* Rewind = nullptr;            // REWIND
+  QSpinBox* RewindMemory = nullptr;       // REWINDMEMORY
+  // Joystick: PADJOYSTICK, KEYJOYSTICK, KEYJOYFIRE1, KEYJOYFIRE2
+  QCheckBox* PadJoystick = nullptr;
+  QCheckBox* KeyJoystick = nullptr;
+  std::array<QComboBox*, 2> FireKeys{};  // item data: virtual-key code
   // Buttons
   QPushButton* ApplyButton = nullptr;
   QPushButton* CancelButton = nullptr;

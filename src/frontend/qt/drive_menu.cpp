@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
+#include "frontend/open_files.h"
 #include "frontend/settings.h"
 
 TCompressedBox::TCompressedBox(const QStringList& members, QWidget* parent) : QDialog(parent) {
@@ -109,6 +110,7 @@ void DriveMenus::Load(int drive) {
   pause_();
   const QString path = ChooseFile(drive);
   if (!path.isEmpty()) Insert(drive, path, QString());
+  if (!path.isEmpty() && m_.Fdc.Drives[drive].Loaded) AddRecentFile(s_.RECENT, m_.Fdc.Drives[drive].DiskPath);
   resume_();
 }
 
@@ -134,7 +136,11 @@ void DriveMenus::Reinsert() {
   const std::string* paths[2] = {&s_.FDD0, &s_.FDD1};
   const std::string* members[2] = {&s_.COMPRFDD0, &s_.COMPRFDD1};
   for (int drive = 0; drive < 2; ++drive) {
-    if (paths[drive]->empty()) continue;
+    // A drive keeps what the user put in it unless the settings name
+    // another disk: an empty name or the disk already inserted changes nothing.
+    const DriveImage& d = m_.Fdc.Drives[drive];
+    if (paths[drive]->empty() || (d.Loaded && d.DiskPath == *paths[drive] && d.ZipMember == *members[drive]))
+      continue;
     Insert(drive, QString::fromStdString(*paths[drive]), QString::fromStdString(*members[drive]));
   }
   Refresh();

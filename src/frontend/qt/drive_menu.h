@@ -39,6 +39,9 @@ class DriveMenus : public QObject {
   void SetPanels(QLabel* a, QLabel* b);
 
   void Load(int drive);
+  // Inserts a file chosen elsewhere (command line, drop, Recent); the caller
+  // has the emulation parked.
+  void InsertFile(int drive, const QString& path) { Insert(drive, path, QString()); }
   void Eject(int drive);
   void ToggleWriteProtect(int drive);
   // Start-up and profile change: write protection and FDD0/FDD1 from the

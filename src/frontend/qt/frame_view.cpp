@@ -7,15 +7,16 @@
 #include "devices/renderer.h"
 
 FrameView::FrameView(QWidget* parent)
-    : QWidget(parent), image_(kFrameWidth, kFrameHeight, QImage::Format_Indexed8) {
+    : QWidget(parent), published_(kFrameWidth, kFrameHeight, QImage::Format_Indexed8) {
   // Palette: 0..31 colour monitor, 32..63 green monitor, the rest black.
   QList<QRgb> colours(256, qRgb(0, 0, 0));
   for (int i = 0; i < 64; ++i) {
     const auto& c = HardwareColourTable[i];
     colours[i] = qRgb(c.R, c.G, c.B);
   }
-  image_.setColorTable(colours);
-  image_.fill(20);
+  published_.setColorTable(colours);
+  published_.fill(20);
+  shown_ = published_.copy();
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAutoFillBackground(false);
   setMouseTracking(true);
@@ -24,7 +25,8 @@ FrameView::FrameView(QWidget* parent)
 void FrameView::Publish(const uint8_t* frame) {
   {
     std::lock_guard lock(mutex_);
-    for (int y = 0; y < kFrameHeight; ++y) std::memcpy(image_.scanLine(y), frame + y * kFrameWidth, kFrameWidth);
+    for (int y = 0; y < kFrameHeight; ++y) std::memcpy(published_.scanLine(y), frame + y * kFrameWidth, kFrameWidth);
+    fresh_ = true;
   }
   // One queued repaint at a time, however fast frames arrive.
   if (!repaintQueued_.exchange(true)) {
@@ -49,18 +51,43 @@ void FrameView::SetOverlay(bool on, const QImage& overlay) {
 
 QImage FrameView::Frame() const {
   std::lock_guard lock(mutex_);
-  return image_.copy();
+  return (fresh_ ? published_ : shown_).copy();
+}
+
+void FrameView::SetIntegerScale(bool on) {
+  integerScale_ = on;
+  update();
+}
+
+QRect FrameView::PictureRect() const {
+  const Rect r = FitPicture(width(), height(), integerScale_);
+  return QRect(r.Left, r.Top, r.Width(), r.Height());
+}
+
+QPoint FrameView::StretchedPoint(QPointF p) const {
+  const QRect r = PictureRect();
+  if (r.width() <= 0 || r.height() <= 0) return p.toPoint();
+  return QPoint(static_cast<int>((p.x() - r.left()) * width() / r.width()),
+                static_cast<int>((p.y() - r.top()) * height() / r.height()));
 }
 
 void FrameView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  std::lock_guard lock(mutex_);
-  if (smooth_) {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    p.drawImage(rect(), image_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
-    if (overlayOn_ && !overlay_.isNull()) p.drawImage(0, 0, overlay_);
-  } else {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.drawImage(rect(), image_);
+  {
+    // Both images are whole frames and never shared, so the swap is only
+    // a pointer exchange and Publish goes on into the other buffer.
+    std::lock_guard lock(mutex_);
+    if (fresh_) {
+      std::swap(published_, shown_);
+      fresh_ = false;
+    }
   }
+  QPainter p(this);
+  if (WhilePainting) WhilePainting();
+  const QRect target = PictureRect();
+  // The bars around the picture, not the picture, are filled.
+  const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
+  for (const QRect& bar : bars) p.fillRect(bar, Qt::black);
+  p.setRenderHint(QPainter::SmoothPixmapTransform, smooth_);
+  p.drawImage(target, shown_, QRect(source_.Left, source_.Top, source_.Width(), source_.Height()));
+  if (overlayOn_ && !overlay_.isNull()) p.drawImage(target.topLeft(), overlay_);
 }

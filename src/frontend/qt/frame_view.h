@@ -1,15 +1,18 @@
 // The picture control: shows the last frame the emulation thread published.
 //
 // The emulation thread never waits for the GUI: Publish copies the frame
-// into a buffer under a short lock and queues one repaint; painting reads
-// that buffer. The canvas path scales with nearest-neighbour; the smooth
-// path (DIRECTXSTRETCH) shows the zoom source rectangle filtered, with the
-// overlay on top.
+// into a buffer under a short lock and queues one repaint; painting swaps
+// that buffer for its own under the same lock and draws outside it, so a
+// slow scaled paint never holds the emulation thread. The zoom source
+// rectangle is shown at 4:3 (black bars fill the rest), sharp
+// (nearest-neighbour) or, with DIRECTXSTRETCH, filtered; the overlay goes on
+// top either way.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "frontend/window_geometry.h"
@@ -24,18 +27,33 @@ class FrameView : public QWidget {
 
   void SetSmooth(bool smooth, Rect source);
   void SetOverlay(bool on, const QImage& overlay);
+  // Whole multiples of the CPC picture only (View > Integer Scaling).
+  void SetIntegerScale(bool on);
+  // Where the picture goes inside the control.
+  QRect PictureRect() const;
+  // A point on the picture as it would lie on a picture stretched over the
+  // whole control, which is what the mouse, light-pen and SymbiFace II
+  // arithmetic counts with.
+  QPoint StretchedPoint(QPointF p) const;
   // The frame as shown to the user, at frame size (tests, screenshots).
   QImage Frame() const;
+  bool Smooth() const { return smooth_; }
+
+  // Tests: runs while a paint draws the frame.
+  std::function<void()> WhilePainting;
 
  protected:
   void paintEvent(QPaintEvent*) override;
 
  private:
   mutable std::mutex mutex_;
-  QImage image_;
+  QImage published_;     // written by Publish under the lock
+  bool fresh_ = false;   // published_ holds a frame not yet shown
+  QImage shown_;         // the GUI thread's own: painted without the lock
   std::atomic<bool> repaintQueued_{false};
   bool smooth_ = false;
   Rect source_{0, 0, 768, 576};
+  bool integerScale_ = false;
   bool overlayOn_ = false;
   QImage overlay_;
 };

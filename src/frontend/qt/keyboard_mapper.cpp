@@ -155,6 +155,10 @@ TKeyBoardMapper::TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, 
 
   auto* outer = new QVBoxLayout(this);
   outer->addWidget(keyboard);
+  ModeLabel = new QLabel;
+  ModeLabel->setWordWrap(true);
+  outer->addWidget(ModeLabel);
+  ShowKeyboardMode(1);
   auto* lower = new QHBoxLayout;
   lower->addWidget(assignments, 1);
   auto* side = new QVBoxLayout;
@@ -184,6 +188,13 @@ void TKeyBoardMapper::SelectCpcKey(int index) {
       Label3->setText(QString::fromStdString("PC Key: " + KeyName(code)));
   }
   if (!armed_) Button1->setEnabled(true);
+}
+
+void TKeyBoardMapper::ShowKeyboardMode(int mode) {
+  ModeLabel->setText(mode ? "Keyboard: Symbolic (Options menu, Alt+F1). This map serves the keys that type no "
+                            "character: cursor keys, RETURN, DEL, COPY, CONTROL, ESC, the keypad; the others "
+                            "type the character they show."
+                          : "Keyboard: Positional (Options menu, Alt+F1). This map serves every key.");
 }
 
 void TKeyBoardMapper::KeyMessage(int code) {
@@ -230,6 +241,7 @@ void TKeyBoardMapper::SaveClicked() {
 }
 
 void RunKeyboardMapper(TMainCPCForm& window, TKeyBoardMapper& dialog) {
+  dialog.ShowKeyboardMode(window.settings().KEYBOARDMODE);
   window.PauseRuleBegin();
   dialog.exec();
   window.PauseRuleEnd();

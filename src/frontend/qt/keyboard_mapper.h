@@ -34,11 +34,14 @@ class TKeyBoardMapper : public QDialog {
   TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, QWidget* parent = nullptr);
   ~TKeyBoardMapper() override;
 
-  // A click on the button of kCpcKeyLayout[index] (SpeedButton1Click).
+  // A click on the button of kCpcKeyLayout[index]: selects that CPC key and
+  // shows which PC key maps to it.
   void SelectCpcKey(int index);
   // What the armed hook does with a key-down message of a PC key code.
   void KeyMessage(int code);
   bool Armed() const { return armed_; }
+  // Says which keyboard mode the map serves (KEYBOARDMODE).
+  void ShowKeyboardMode(int mode);
 
   std::vector<QToolButton*> KeyButtons;  // in kCpcKeyLayout order
   QPushButton* Button1 = nullptr;        // "ASSIGN KEY"
@@ -46,6 +49,7 @@ class TKeyBoardMapper : public QDialog {
   QPushButton* Button3 = nullptr;        // "Ok"
   QLabel* Label2 = nullptr;              // "CPC Key: "
   QLabel* Label3 = nullptr;              // "PC Key:"
+  QLabel* ModeLabel = nullptr;
   int SelectedLine = -1, SelectedBit = -1;
 
  protected:

@@ -1,13 +1,16 @@
 #include "frontend/qt/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -22,15 +25,20 @@
 #include <cstdio>
 #include <iostream>
 
+#include "core/builtin_roms.h"
+#include "frontend/machine_models.h"
 #include "frontend/qt/autotype_box.h"
+#include "frontend/qt/file_opener.h"
 #include "frontend/qt/config_dialogs.h"
 #include "debugger/qt/debug_form.h"
 #include "frontend/qt/drive_menu.h"
+#include "frontend/qt/tape_menu.h"
 #include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/keyboard_mapper.h"
 #include "frontend/qt/new_disk_form.h"
 #include "frontend/qt/qt_keys.h"
+#include "frontend/qt/rewind_control.h"
 #include "frontend/qt/snapshot_menu.h"
 #include "platform/key_codes.h"
 #include "platform/serial_port.h"
@@ -44,11 +52,27 @@ const char* const TMainCPCForm::kHotKeyText =
     "F11\t\t\tFullscreen\rF12\t\t\tExit\rNumLock\t\tToggle between FKeys-Joystick\r"
     "Alt+Resizing\t\tForce 4:3 ratio while resizing\rAlt+MouseWheel\t\tZoom in/Out\r"
     "Alt+Numpad +/-\t\tZoom in/Out\rAlt+Arrow keys\t\tMove the zoomed image\r"
-    "Alt+Left Mouse Key\tEmulate Middle Mouse Key";
+    "Alt+Left Mouse Key\tEmulate Middle Mouse Key\r"
+    "Shift+F5..F8\t\tQuick Save Snapshot Slot 1..4\rCtrl+F5..F8\t\tQuick Load Snapshot Slot 1..4\r"
+    "Shift+F4 (hold)\t\tRewind, one second per step\r"
+    "Alt+F1\t\t\tKeyboard: Positional/Symbolic";
 
 namespace {
 
-constexpr int kF2 = 0x71, kF3 = 0x72, kF4 = 0x73, kF5 = 0x74, kF6 = 0x75, kF7 = 0x76, kF8 = 0x77, kF9 = 0x78,
+// How long a mouse move holds its joystick directions when no other input
+// follows: the stand-in for the next timer or paint message, which released
+// them where this rule comes from. Long enough for the firmware's 50 Hz scan
+// to see every move.
+constexpr int kMouseJoystickHoldMs = 60;
+constexpr int kPadPollMs = 10;
+constexpr int kKeysServiceMs = 5;  // a quarter of a keyboard scan
+
+// 0 for the left Shift key, 1 for the right one (X11 key code 62).
+int RightShift(const QKeyEvent* event, int code) {
+  return (code & vk::kExtended) || (event && event->nativeScanCode() == 62) ? 1 : 0;
+}
+
+constexpr int kF1 = 0x70, kF2 = 0x71, kF3 = 0x72, kF4 = 0x73, kF5 = 0x74, kF6 = 0x75, kF7 = 0x76, kF8 = 0x77, kF9 = 0x78,
               kF10 = 0x79, kF11 = 0x7A;
 
 // Overlay text colours by OVERLAYCOLOR.
@@ -186,6 +210,7 @@ class TMainCPCForm::Hooks : public PeriodHooks {
   }
   void Stills(Machine& m) override { form_.capture_->StillsPeriod(m); }
   void Capture(Machine& m) override { form_.capture_->CapturePeriod(m); }
+  void Rewind(Machine& m) override { form_.rewind_->Ring().PeriodEnd(m); }
 
  private:
   TMainCPCForm& form_;
@@ -198,14 +223,26 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
 
   // Settings and profile first: the window and the machine follow them.
   settings_ = DefaultSettings(startDir_);
-  if (auto r = LoadSettings(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+  const SettingsResult loaded = LoadSettings(settings_);
+  if (!loaded.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(loaded.Error));
+  // The Machine menu's profiles; also makes the profiles folder of a fresh
+  // start folder. Said on the terminal only: the menu works without them.
+  if (auto r = EnsureModelProfiles(settings_); !r.Ok) std::fprintf(stderr, "pellucidore: %s\n", r.Error.c_str());
   if (auto r = LoadProfile(settings_); !r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
   machine_ = CreateMachine(MachineConfigFromSettings(settings_));
 
   drives_ = new DriveMenus(this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); });
+  tapes_ = new TapeMenus(
+      this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); },
+      [this](bool on) {
+        if (thread_) thread_->SetFastTape(on);
+      });
+  tapes_->Notice = [this](const QString& text) { statusBar()->showMessage(text, 5000); };
   view_ = new FrameView(this);
   view_->installEventFilter(this);
   setCentralWidget(view_);
+  opener_ = new FileOpener(*this);
+  setAcceptDrops(true);
   BuildActions();
   BuildToolBar();
   BuildStatusBar();
@@ -214,6 +251,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   keyMapper_ = new TKeyBoardMapper(keyMap_, startDir_ / kKeyMapFileName, this);
   autoTypeBox_ = new TAutoTypeBox(autoType_, autoTypeTimer_, startDir_, this);
   autoTypeBox_->move(settings_.FORM7XPOS, settings_.FORM7YPOS);
+  autoTypeBox_->Keyboard = &machine_->Keyboard;
   BuildMenus();
   capture_ = std::make_unique<CaptureController>(this, *machine_, settings_,
                                                  CaptureButtons{ToolButton4, ToolButton10, ToolButton15, ToolButton16, ToolButton7});
@@ -221,20 +259,38 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   capture_->Resume = [this] { PauseRuleEnd(); };
   capture_->EmulationRunning = [this] { return emulationRunning_; };
   connect(capture_.get(), &CaptureController::CaptureError, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
+  rewind_ = std::make_unique<RewindControl>(*this);
+  rewind_->Apply(settings_);
+  connect(capture_.get(), &CaptureController::Saved, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
 
   overlay_ = QImage(96, 50, QImage::Format_ARGB32);
   overlay_.fill(Qt::black);
 
-  setGeometry(settings_.FORM1XPOS, settings_.FORM1YPOS, settings_.FORM1W, settings_.FORM1H);
+  // FORM1XPOS/FORM1YPOS are where the frame goes and FORM1W/FORM1H the size
+  // inside it; setGeometry would take the position for the inside and the
+  // window would creep by its title bar at every start.
+  if (loaded.FileCreated) {
+    FirstStartGeometry();
+  } else {
+    resize(settings_.FORM1W, settings_.FORM1H);
+    move(settings_.FORM1XPOS, settings_.FORM1YPOS);
+  }
+  view_->SetIntegerScale(settings_.INTEGERSCALE);
 
   debugForm_ = new TDebugForm(*machine_, this);
   debugForm_->move(settings_.FORM3XPOS, settings_.FORM3YPOS);
   debugForm_->SetPaused(!emulationRunning_);
   connect(debugForm_, &TDebugForm::Closed, this, [this] { ToolButton7->setChecked(false); });
 
+  // Once a session: a profile change keeps the map and the mapper's edits.
+  if (const std::string problem = LoadSessionKeyMap(keyMap_, startDir_ / kKeyMapFileName); !problem.empty()) {
+    std::fprintf(stderr, "pellucidore: %s\n", problem.c_str());
+    statusBar()->showMessage(QString::fromStdString(problem), 30000);
+  }
   OpenDevices();
   ResetMachine(*machine_);
   drives_->Reinsert();
+  tapes_->Reinsert();
   ApplyDisplaySettings();
   UpdateLamps();
   lampTimer_.setInterval(40);
@@ -244,11 +300,11 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   // Say so when the firmware is missing, and where it goes: a black window
   // explains nothing. Said on the terminal too.
   const MachineConfig romConfig = MachineConfigFromSettings(settings_);
-  std::error_code ec;
-  if (!fs::exists(romConfig.RomDir / romConfig.LowerRom, ec)) {
+  if (LocateRom(romConfig.RomDir, romConfig.BuiltInRomDir, romConfig.LowerRom).empty()) {
     QStringList wanted{QString::fromStdString(romConfig.LowerRom)};
     for (const std::string& rom : settings_.ROM)
-      if (rom != "EMPTY" && !rom.empty()) wanted << QString::fromStdString(rom);
+      if (rom != "EMPTY" && !rom.empty() && LocateRom(romConfig.RomDir, romConfig.BuiltInRomDir, rom).empty())
+        wanted << QString::fromStdString(rom);
     const QString message = QString("Lower ROM not found: %1 - put the ROM images (%2) in %3")
                                 .arg(QString::fromStdString((romConfig.RomDir / romConfig.LowerRom).string()),
                                      wanted.join(", "), QString::fromStdString(romConfig.RomDir.string()));
@@ -273,9 +329,19 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
     notice->setStyleSheet("color: #ffff80; background: transparent;");
     auto* noticeLayout = new QVBoxLayout(view_);
     noticeLayout->addWidget(notice, 0, Qt::AlignCenter);
+  } else {
+    ShowBuiltInRoms();
   }
 
   qApp->installEventFilter(this);
+  mouseHoldTimer_.setSingleShot(true);
+  mouseHoldTimer_.setInterval(kMouseJoystickHoldMs);
+  connect(&mouseHoldTimer_, &QTimer::timeout, this, &TMainCPCForm::ReleaseMouseDirections);
+  keysTimer_.setInterval(kKeysServiceMs);
+  connect(&keysTimer_, &QTimer::timeout, this, &TMainCPCForm::ServiceKeys);
+  padTimer_.setInterval(kPadPollMs);
+  connect(&padTimer_, &QTimer::timeout, this, &TMainCPCForm::PollPads);
+  if (pads_.IsOpen()) padTimer_.start();
   statusTimer_.setInterval(300);
   connect(&statusTimer_, &QTimer::timeout, this, &TMainCPCForm::StatusTimerTick);
   statusTimer_.start();
@@ -323,10 +389,10 @@ void TMainCPCForm::BuildToolBar() {
   ToolButton1 = button(PauseIcon(), "Pause (F10)", false, [this] { TogglePause(); });
   ToolButton2 = button(ResetIcon(), "Reset (Alt+F9)", false, [this] { ResetClicked(); });
   toolBar_->addSeparator();
-  ToolButton4 = button(CameraIcon(), "", false, [this] { capture_->ScreenshotClicked(); });
-  ToolButton10 = button(SeriesIcon(), "", false, [this] { capture_->SeriesClicked(); });
-  ToolButton15 = button(FilmIcon(), "", true, [this] { capture_->AviClicked(); });
-  ToolButton16 = button(NoteIcon(), "", true, [this] { capture_->WavClicked(); });
+  ToolButton4 = button(CameraIcon(), "Save ScreenShot (F5)", false, [this] { capture_->ScreenshotClicked(); });
+  ToolButton10 = button(SeriesIcon(), "Save Consecutive Shots (F6)", false, [this] { capture_->SeriesClicked(); });
+  ToolButton15 = button(FilmIcon(), "Capture AVI (F7)", true, [this] { capture_->AviClicked(); });
+  ToolButton16 = button(NoteIcon(), "Capture Audio (F8)", true, [this] { capture_->WavClicked(); });
   toolBar_->addSeparator();
   ToolButton8 = button(HalfIcon(), "Half Size", false, [this] { HalfSize(); });
   ToolButton9 = button(FullIcon(), "Full Size", false, [this] { FullSize(); });
@@ -338,20 +404,27 @@ void TMainCPCForm::BuildStatusBar() {
   bar->setFixedHeight(kStatusBarHeight);
   bar->setSizeGripEnabled(false);
   lamps_ = new LampPanel(bar);
+  // Wider than the written 80: the panels name the disks.
   panelA_ = new QLabel("A: Empty", bar);
-  panelA_->setFixedWidth(80);
+  panelA_->setFixedWidth(120);
   panelB_ = new QLabel("B: Empty", bar);
-  panelB_->setFixedWidth(80);
+  panelB_->setFixedWidth(120);
   panelSpeed_ = new QLabel("", bar);
   panelSpeed_->setFixedWidth(100);
-  auto* empty = new QLabel("", bar);
-  empty->setFixedWidth(40);
+  panelState_ = new QLabel("", bar);  // "Paused"
+  panelState_->setFixedWidth(60);
+  tapeLamp_ = new TapeLamp(bar);
+  tapeCounter_ = new QLabel("", bar);
+  tapeCounter_->setFixedWidth(70);
   bar->addWidget(lamps_);
+  bar->addWidget(tapeLamp_);
   bar->addWidget(panelA_);
   bar->addWidget(panelB_);
+  bar->addWidget(tapeCounter_);
   bar->addWidget(panelSpeed_);
-  bar->addWidget(empty);
+  bar->addWidget(panelState_);
   drives_->SetPanels(panelA_, panelB_);
+  tapes_->SetStatusWidgets(tapeLamp_, tapeCounter_);
 }
 
 void TMainCPCForm::BuildMenus() {
@@ -359,19 +432,39 @@ void TMainCPCForm::BuildMenus() {
     drives_->AddMenus(file);
     file->addAction("Load SnapShot", this, [this] { LoadSnapshotClicked(*this); });
     file->addAction("Save Snapshot", this, [this] { SaveSnapshotClicked(*this); });
+    AddQuickSnapshotMenu(*this, file);
+    opener_->AddRecentMenu(file);
   };
 
   QMenu* file = menuBar()->addMenu("File");
   fillFile(file);
+  QAction* autorun = file->addAction("Autorun Disks");
+  autorun->setCheckable(true);
+  autorun->setChecked(settings_.AUTORUN);
+  autorun->setToolTip("Start a disk opened from the command line or dropped on the window");
+  connect(autorun, &QAction::toggled, this, [this](bool on) { settings_.AUTORUN = on; });
   file->addAction("Exit", this, [this] {
     QApplication::processEvents();
     close();
   });
 
+  BuildMachineMenu(menuBar()->addMenu("Machine"));
+  BuildViewMenu(menuBar()->addMenu("View"));
+  tapes_->FillMenu(menuBar()->addMenu("Tape"));
+
   QMenu* options = menuBar()->addMenu("Options");
   options->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
   options->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
   options->addAction("FullScreen (F11)", this, [this] { ToggleFullScreen(); });
+  options->addSeparator();
+  auto* keyboardModes = new QActionGroup(this);
+  positionalKeysAction = options->addAction("Keyboard: Positional", this, [this] { SetKeyboardMode(0); });
+  symbolicKeysAction = options->addAction("Keyboard: Symbolic (Alt+F1)", this, [this] { SetKeyboardMode(1); });
+  for (QAction* a : {positionalKeysAction, symbolicKeysAction}) {
+    a->setCheckable(true);
+    keyboardModes->addAction(a);
+  }
+  (settings_.KEYBOARDMODE ? symbolicKeysAction : positionalKeysAction)->setChecked(true);
 
   QMenu* profiles = menuBar()->addMenu("Profiles");
   profiles->addAction("Create New Profile", this, [this] { CreateProfileClicked(); });
@@ -419,6 +512,7 @@ void TMainCPCForm::BuildMenus() {
     ApplyLayout();
   });
   fillFile(popupMenu->addMenu("File"));
+  tapes_->FillMenu(popupMenu->addMenu("Tape"));
   QMenu* popupOptions = popupMenu->addMenu("Options");
   popupOptions->addAction("CPC Configuration", this, [this] { RunCpcConfiguration(*this, *cpcConfig_); });
   popupOptions->addAction("Misc Settings", this, [this] { RunMiscConfiguration(*this, *miscConfig_); });
@@ -444,18 +538,13 @@ void TMainCPCForm::UpdateLamps() {
   auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
   lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
                      colour(machine_->Symbiface.HddActivityColour.load()), settings_.SYMBIFACE);
+  tapes_->Refresh();
   const uint32_t noises = machine_->Fdc.SoundEvents.exchange(0);
   if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
 }
 
 void TMainCPCForm::OpenDevices() {
-  keyMap_ = DefaultKeyMap();
-  const fs::path keyMapFile = startDir_ / "Keymap.map";
-  std::error_code ec;
-  if (fs::exists(keyMapFile, ec)) {
-    KeyMap loaded;
-    if (LoadKeyMap(loaded, keyMapFile).Ok) keyMap_ = loaded;
-  }
+  if (settings_.PADJOYSTICK) pads_.Open();
   SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
                       static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
   if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
@@ -484,6 +573,8 @@ void TMainCPCForm::OpenDevices() {
 }
 
 void TMainCPCForm::CloseDevices() {
+  padTimer_.stop();
+  pads_.Close();
   SoundClose(sound_, machine_->Psg);
   PrinterStop(*machine_);
   SerialClose(machine_->Serial);
@@ -523,6 +614,28 @@ void TMainCPCForm::ApplyConfiguration() {
   UpdateLamps();  // panel 0 widens for the hard disk lamp
 }
 
+void TMainCPCForm::ApplyMiscConfiguration(const Settings& before) {
+  // ROMs from the new folder, in place, as the CPC Configuration does.
+  if (settings_.ROMDIR != before.ROMDIR) ApplyProfile(*machine_, settings_);
+  // A document being printed ends where it began; the next one goes here.
+  machine_->Printer.PrintDir = settings_.PRINTDIR;
+  machine_->Printer.IdleLimitPeriods = static_cast<uint32_t>(settings_.PRINTERIDLE) * 50;
+  rewind().Apply(settings_);
+  if (settings_.FDDSOUNDENABLE) {
+    if (!driveSounds_.Open())
+      statusBar()->showMessage(QString::fromStdString("Drive noises off: " + driveSounds_.Error()), 5000);
+  } else {
+    driveSounds_.Close();
+  }
+  showToolbarAction->setChecked(settings_.TOOLBAR);
+  if (fullScreen_) {
+    menuBar()->setVisible(settings_.TOOLBAR);
+    toolBar_->setVisible(settings_.TOOLBAR);
+    statusBar()->setVisible(settings_.TOOLBAR);
+  }
+  ApplyLayout();
+}
+
 void TMainCPCForm::ShowAutoType() {
   autoTypeBox_->show();
   autoTypeBox_->raise();
@@ -541,6 +654,7 @@ void TMainCPCForm::ApplyDisplaySettings() {
 void TMainCPCForm::StartEmulation() {
   if (thread_) return;
   thread_ = std::make_unique<EmulationThread>(*machine_, *hooks_);
+  thread_->SetFastTape(settings_.FASTTAPE);
   if (!emulationRunning_) thread_->SuspendEmulation();
   thread_->Start();
 }
@@ -559,6 +673,7 @@ void TMainCPCForm::TogglePause() {
     if (thread_) thread_->SuspendEmulation();
     ToolButton1->setIcon(PlayIcon());
     ToolButton1->setToolTip("Resume");
+    panelState_->setText("Paused");
     debugForm_->SetPaused(true);
     if (ToolButton7->isChecked()) debugForm_->show();
   } else {
@@ -566,6 +681,7 @@ void TMainCPCForm::TogglePause() {
     if (thread_) thread_->ResumeEmulation();
     ToolButton1->setIcon(PauseIcon());
     ToolButton1->setToolTip("Pause");
+    panelState_->setText("");
     debugForm_->SetPaused(false);
   }
 }
@@ -584,6 +700,7 @@ void TMainCPCForm::DebuggerClicked() {
 void TMainCPCForm::ResetClicked() {
   PauseRuleBegin();
   ResetMachine(*machine_);
+  ReleaseAllKeys();  // the reset let go of the matrix; forget what held it
   PauseRuleEnd();
 }
 
@@ -597,7 +714,7 @@ void TMainCPCForm::FullSize() {
 
 void TMainCPCForm::ToggleFullScreen() {
   if (!fullScreen_) {
-    windowedBounds_ = geometry();
+    windowedBounds_ = QRect(pos(), size());  // frame position, inside size
     fullScreen_ = true;
     if (!settings_.TOOLBAR) {
       menuBar()->hide();
@@ -610,7 +727,8 @@ void TMainCPCForm::ToggleFullScreen() {
   } else {
     fullScreen_ = false;
     showNormal();
-    setGeometry(windowedBounds_);
+    resize(windowedBounds_.size());
+    move(windowedBounds_.topLeft());
     menuBar()->show();
     toolBar_->show();
     statusBar()->show();
@@ -698,6 +816,10 @@ void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
 
 void TMainCPCForm::AutoTypeTick() {
   if (!AutoTypeStep(autoType_, machine_->Keyboard)) autoTypeTimer_.stop();
+  // SHIFT goes down a tick before its key, as the runner does: pressed at
+  // the same instant inside the firmware's keyboard scan, the key can be
+  // read alone.
+  else AutoTypeShiftAhead(autoType_, machine_->Keyboard);
 }
 
 void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
@@ -709,14 +831,90 @@ void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
   view_->SetSmooth(settings_.DIRECTXSTRETCH, source);
 }
 
-bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
+void TMainCPCForm::SetKeyboardMode(int mode) {
+  ReleaseAllKeys();
+  settings_.KEYBOARDMODE = mode ? 1 : 0;
+  (settings_.KEYBOARDMODE ? symbolicKeysAction : positionalKeysAction)->setChecked(true);
+  statusBar()->showMessage(settings_.KEYBOARDMODE ? "Keyboard: Symbolic" : "Keyboard: Positional", 3000);
+}
+
+void TMainCPCForm::ReleaseAllKeys() {
+  KeyboardState& k = machine_->Keyboard;
+  SymbolicReleaseAll(symbolic_, k);
+  keysTimer_.stop();
+  KeyboardReset(k);
+  keyJoystick_ = 0;
+  pads_.Release(k);
+}
+
+void TMainCPCForm::PollPads() { pads_.Poll(machine_->Keyboard); }
+
+void TMainCPCForm::ServiceKeys() {
+  SymbolicService(symbolic_, machine_->Keyboard);
+  if (SymbolicPending(symbolic_)) {
+    if (!keysTimer_.isActive()) keysTimer_.start();
+  } else {
+    keysTimer_.stop();
+  }
+}
+
+void TMainCPCForm::ApplyJoystickSettings() {
+  ReleaseAllKeys();
+  if (settings_.PADJOYSTICK && !pads_.IsOpen() && pads_.Open()) padTimer_.start();
+  if (!settings_.PADJOYSTICK && pads_.IsOpen()) {
+    padTimer_.stop();
+    pads_.Close();
+  }
+}
+
+void TMainCPCForm::ReleaseMouseDirections() {
+  // Directions the keyboard joystick or a pad holds stay held.
+  const uint8_t heldElsewhere = keyJoystick_ | pads_.Held(0);
+  for (int bit : {kJoyLeft, kJoyRight, kJoyUp, kJoyDown})
+    if (!(heldElsewhere & (1u << bit))) MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
+}
+
+bool TMainCPCForm::KeyboardJoystickKey(int code, bool down) {
+  if (!settings_.KEYJOYSTICK) return false;
+  uint8_t bit;
+  if (code == vk::kUp + vk::kExtended) bit = kJoyUp;
+  else if (code == vk::kDown + vk::kExtended) bit = kJoyDown;
+  else if (code == vk::kLeft + vk::kExtended) bit = kJoyLeft;
+  else if (code == vk::kRight + vk::kExtended) bit = kJoyRight;
+  else if (code == settings_.KEYJOYFIRE1) bit = kJoyFire1;
+  // FIRE 2 is bit 4 on the CPC (CPC464 user manual, JOY table).
+  else if (code == settings_.KEYJOYFIRE2) bit = 4;
+  else return false;
+  if (down) {
+    keyJoystick_ |= static_cast<uint8_t>(1u << bit);
+    MatrixPress(machine_->Keyboard, kJoystickLine, bit);
+  } else if (keyJoystick_ & (1u << bit)) {
+    keyJoystick_ &= static_cast<uint8_t>(~(1u << bit));
+    MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
+  }
+  return true;
+}
+
+bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
   const int key = code & 0xFF;
   if (key == vk::kMenu) {
     altHeld_ = true;
     return true;
   }
+  // Escape leaves full screen (and is not typed): the written hotkey F11 is
+  // not what a user trapped in a full-screen window tries first.
+  if (key == vk::kEscape && fullScreen_) {
+    if (!autoRepeat) ToggleFullScreen();
+    return true;
+  }
+  // Any key ends a mouse move's joystick directions.
+  if (settings_.MOUSEEN) ReleaseMouseDirections();
   // Toggles act once per press, not per auto-repeat.
   switch (key) {
+    case kF1:
+      if (!altHeld_) break;
+      if (!autoRepeat) SetKeyboardMode(settings_.KEYBOARDMODE ? 0 : 1);
+      return true;
     case kF2:
       if (autoRepeat) return true;
       if (altHeld_) {
@@ -750,7 +948,8 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
     default:
       break;
   }
-  if (settings_.DIRECTXSTRETCH && altHeld_) {
+  // Zoom and pan work with sharp and smooth scaling alike.
+  if (altHeld_) {
     switch (code) {
       case vk::kAdd: ZoomKeyPressed(ZoomKey::In); return true;
       case vk::kSubtract: ZoomKeyPressed(ZoomKey::Out); return true;
@@ -761,13 +960,46 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat) {
       default: break;
     }
   }
-  if (isActiveWindow() && !autoRepeat) KeyDown(machine_->Keyboard, keyMap_, static_cast<uint32_t>(code));
-  return isActiveWindow();
+  if (!toCpc) return false;
+  if (autoRepeat) return true;  // the CPC repeats by itself
+  if (KeyboardJoystickKey(code, true)) return true;
+  KeyboardState& k = machine_->Keyboard;
+  if (settings_.KEYBOARDMODE && event) {
+    if (key == vk::kShift) {
+      SymbolicShift(symbolic_, k, RightShift(event, code), true);
+      ServiceKeys();
+      return true;
+    }
+    // The host's Caps Lock already decides the case of the characters, and
+    // a dead key's character comes with the key after it.
+    if (key == vk::kCapital) return true;
+    if (event->key() >= Qt::Key_Dead_Grave && event->key() <= Qt::Key_Dead_Longsolidusoverlay) return true;
+    // Keys that type a character type it; CONTROL combinations and the
+    // keypad (the CPC's f-keys) stay keys. A character the CPC lacks types
+    // nothing.
+    const QString text = event->text();
+    const bool character = !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0).unicode() != 0x7F;
+    if (character && !(event->modifiers() & (Qt::ControlModifier | Qt::KeypadModifier))) {
+      SymbolicKeyDown(symbolic_, k, HostKeyFromEvent(event), text.toUcs4().value(0));
+      ServiceKeys();
+      return true;
+    }
+  }
+  KeyDown(k, keyMap_, static_cast<uint32_t>(code));
+  return true;
 }
 
-bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
+bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
   if (autoRepeat) return true;  // X11 repeats as release/press pairs
-  if (isActiveWindow()) KeyUp(machine_->Keyboard, keyMap_, static_cast<uint32_t>(code));
+  if (toCpc) {
+    KeyboardState& k = machine_->Keyboard;
+    // Released by what its press did, whatever the mode or modifiers now.
+    const bool typed = event && SymbolicKeyUp(symbolic_, k, HostKeyFromEvent(event));
+    KeyboardJoystickKey(code, false);
+    if ((code & 0xFF) == vk::kShift && settings_.KEYBOARDMODE) SymbolicShift(symbolic_, k, RightShift(event, code), false);
+    else if (!typed) KeyUp(k, keyMap_, static_cast<uint32_t>(code));
+    ServiceKeys();
+  }
   const int key = code & 0xFF;
   if (key == vk::kMenu) {
     altHeld_ = false;
@@ -778,13 +1010,13 @@ bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat) {
     return true;
   }
   if (key == kF10) return true;
-  return isActiveWindow();
+  return toCpc;
 }
 
 bool TMainCPCForm::HandleMouse(QEvent* event) {
   auto* me = dynamic_cast<QMouseEvent*>(event);
   Machine& m = *machine_;
-  const QPoint client = me ? view_->mapTo(this, me->position().toPoint()) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
+  const QPoint client = me ? view_->mapTo(this, view_->StretchedPoint(me->position())) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
                            : QPoint(lastMouseX_, lastMouseY_);
   const bool lightPen = settings_.LIGHTPEN;
   auto armLightPen = [&] {
@@ -793,15 +1025,24 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
     m.Crtc.LightPenTargetY = static_cast<uint32_t>(client.y() * layout_.ScaleY + offset) & ~1u;
     m.Crtc.LightPenArmed = 1;
   };
+  // Every mouse message but a move ends the joystick directions.
+  if (settings_.MOUSEEN && event->type() != QEvent::MouseMove) ReleaseMouseDirections();
   switch (event->type()) {
     case QEvent::MouseMove: {
+      // The application's filter sees one move more than once on its way
+      // (Qt sends no move without movement): only the first one counts, or
+      // the second would let go of the joystick at once.
+      if (client == QPoint(lastMouseX_, lastMouseY_)) return false;
       const int dx = client.x() - lastMouseX_;
       const int dy = client.y() - lastMouseY_;
       lastMouseX_ = client.x();
       lastMouseY_ = client.y();
       if (settings_.SYMBIFACE) SymbifaceMouseMove(m.Symbiface, dx * layout_.ScaleX / 2.0, -dy * layout_.ScaleY / 2.0);
       if (lightPen && me->buttons() == Qt::LeftButton) armLightPen();
-      if (settings_.MOUSEEN) MouseJoystickMove(m.Keyboard, mouseJoystick_, dx, dy);
+      if (settings_.MOUSEEN) {
+        MouseJoystickMove(m.Keyboard, mouseJoystick_, client.x(), client.y());
+        mouseHoldTimer_.start();
+      }
       if (cursorHidden_ && !debugForm_->isVisible()) {
         // Keep the pointer inside the window while it drives the machine.
         QPoint p = QCursor::pos();
@@ -813,8 +1054,11 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
         if (p.y() < g.top() + 80) wrapped.setY(g.top() + g.height() - 100);
         if (wrapped != p) {
           QCursor::setPos(wrapped);
+          // The jump is no movement of the joystick or the mouse.
           lastMouseX_ += wrapped.x() - p.x();
           lastMouseY_ += wrapped.y() - p.y();
+          mouseJoystick_.LastX += wrapped.x() - p.x();
+          mouseJoystick_.LastY += wrapped.y() - p.y();
         }
       }
       return false;
@@ -847,7 +1091,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
     case QEvent::Wheel: {
       auto* we = static_cast<QWheelEvent*>(event);
       if (altHeld_) {
-        if (settings_.DIRECTXSTRETCH) ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
+        ZoomKeyPressed(we->angleDelta().y() > 0 ? ZoomKey::In : ZoomKey::Out);
       } else if (settings_.SYMBIFACE) {
         SymbifaceMouseWheel(m.Symbiface, we->angleDelta().y());
       }
@@ -871,14 +1115,24 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
       }
-      if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
-      return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
+      if (!HotKeysApply(watched)) return false;
+      if (QuickSnapshotKey(*this, *ke) || rewind_->Key(*ke)) return true;
+      return HandleKeyDown(VirtualKeyFromEvent(ke), ke->isAutoRepeat(), ke, KeysReachTheCpc(watched));
     }
     case QEvent::KeyRelease: {
       auto* ke = static_cast<QKeyEvent*>(event);
-      if (!isActiveWindow() && QApplication::activeModalWidget()) return false;
-      return HandleKeyUp(VirtualKeyFromEvent(ke), ke->isAutoRepeat());
+      if (!HotKeysApply(watched)) return false;
+      if (rewind_->Key(*ke)) return true;
+      return HandleKeyUp(VirtualKeyFromEvent(ke), ke->isAutoRepeat(), ke, KeysReachTheCpc(watched));
     }
+    case QEvent::Show:
+      // A menu or dialog takes the keyboard: what was held is let go, as
+      // its release will go to the menu.
+      if (qobject_cast<QMenu*>(watched) || qobject_cast<QDialog*>(watched)) ReleaseAllKeys();
+      return false;
+    case QEvent::WindowDeactivate:
+      if (watched == this) ReleaseAllKeys();
+      return false;
     case QEvent::MouseMove:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -889,6 +1143,20 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
     default:
       return QMainWindow::eventFilter(watched, event);
   }
+}
+
+bool TMainCPCForm::HotKeysApply(QObject* watched) const {
+  // Menus and modal dialogs own the keyboard while they are open. Keys are
+  // taken where they reach a widget, once, not at the window they pass first.
+  if (QApplication::activePopupWidget()) return false;
+  if (QApplication::activeModalWidget() && !isActiveWindow()) return false;
+  return qobject_cast<QWidget*>(watched) != nullptr;
+}
+
+bool TMainCPCForm::KeysReachTheCpc(QObject* watched) const {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this || !isActiveWindow()) return false;
+  return !menuBar()->hasFocus() && !QApplication::activeModalWidget();
 }
 
 void TMainCPCForm::ShowHotKeys() {
@@ -904,14 +1172,16 @@ void TMainCPCForm::ShowCreateNewDisk() {
   TCreateNewDiskForm form(settings_.DISKDIR, this);
   form.exec();
   PauseRuleEnd();
+  if (!form.LastWritten.isEmpty()) statusBar()->showMessage("New image saved to " + form.LastWritten, 8000);
 }
 
 void TMainCPCForm::ShowAbout() {
   PauseRuleBegin();
   QMessageBox box(this);
   box.setWindowTitle("About...");
-  box.setText("Pellucidore\nVersion 1.1");
-  box.setTextFormat(Qt::PlainText);
+  box.setTextFormat(Qt::RichText);
+  box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+  box.setText(AboutText());
   box.addButton("Ok", QMessageBox::AcceptRole);
   box.exec();
   PauseRuleEnd();
@@ -921,21 +1191,27 @@ void TMainCPCForm::LoadProfileClicked() {
   PauseRuleBegin();
   const QString chosen = QFileDialog::getOpenFileName(this, "Load Profile", QString::fromStdString(settings_.PFLDIR),
                                                       "PFL files (*.pfl)");
-  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) {
-    if (settings_.ProfileCommitted) SaveProfile(settings_);
-    SaveProfileState(settings_);
-    CloseDevices();
-    settings_.LASTPROFILE = (QStringLiteral("/") + QFileInfo(chosen).fileName()).toStdString();
-    const SettingsResult r = LoadProfile(settings_);
-    if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
-    UpdateProfileCaptions();
-    ApplyProfile(*machine_, settings_);
-    OpenDevices();
-    ResetMachine(*machine_);
-    drives_->Reinsert();
-    ApplyDisplaySettings();
-  }
+  if (!chosen.isEmpty() && QFileInfo::exists(chosen)) SwitchProfile(QFileInfo(chosen).fileName());
   PauseRuleEnd();
+}
+
+void TMainCPCForm::SwitchProfile(const QString& fileName) {
+  drives_->StoreInSettings();  // the disks stay in their drives
+  if (settings_.ProfileCommitted) SaveProfile(settings_);
+  SaveProfileState(settings_);
+  CloseDevices();
+  settings_.LASTPROFILE = (QStringLiteral("/") + fileName).toStdString();
+  const SettingsResult r = LoadProfile(settings_);
+  if (!r.Ok) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(r.Error));
+  UpdateProfileCaptions();
+  ApplyProfile(*machine_, settings_);
+  OpenDevices();
+  ResetMachine(*machine_);
+  drives_->Reinsert();
+  tapes_->Reinsert();
+  ApplyDisplaySettings();
+  UpdateMachineChecks();
+  ShowBuiltInRoms();
 }
 
 void TMainCPCForm::CreateProfileClicked() {
@@ -965,11 +1241,13 @@ void TMainCPCForm::Shutdown() {
   shutDown_ = true;
   statusTimer_.stop();
   autoTypeTimer_.stop();
+  tapes_->FinishRecording();  // a recording in progress is written, not lost
   // Resume and join before any device closes: a parked thread would never
   // see the stop request.
   if (thread_) thread_->Stop();
   lampTimer_.stop();
   drives_->StoreInSettings();
+  tapes_->StoreInSettings();
   EjectDisk(machine_->Fdc.Drives[0]);
   EjectDisk(machine_->Fdc.Drives[1]);
   capture_->Shutdown();

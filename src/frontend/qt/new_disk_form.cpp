@@ -89,6 +89,7 @@ void TCreateNewDiskForm::SaveDskClicked() {
   const auto format = static_cast<NewDiskFormat>(FormatBox->currentIndex());
   const ImageWriteResult r = WriteNewDsk(chosen.toStdString(), format);
   if (!r.Ok()) ShowError(this, QString::fromStdString(r.Error));
+  else LastWritten = QString::fromStdString(r.Written.string());
 }
 
 void TCreateNewDiskForm::SaveHddClicked() {
@@ -126,6 +127,7 @@ void TCreateNewDiskForm::PollWorker() {
   CloseButton->setEnabled(true);
   SaveHddButton->setEnabled(true);
   if (!result_.Ok() && !result_.Cancelled) ShowError(this, QString::fromStdString(result_.Error));
+  else if (result_.Ok() && !result_.Cancelled) LastWritten = QString::fromStdString(result_.Written.string());
 }
 
 void TCreateNewDiskForm::StopWorker() {

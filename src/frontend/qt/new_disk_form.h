@@ -42,6 +42,8 @@ class TCreateNewDiskForm : public QDialog {
   // the save dialog's own prompt only saw the name without the extension.
   // True replaces it. Replaceable for tests.
   std::function<bool(QWidget*, const QString&)> ConfirmReplace;
+  // The last image written, for the window's status bar.
+  QString LastWritten;
 
   QGroupBox* FloppyGroup = nullptr;
   QComboBox* FormatBox = nullptr;

@@ -59,9 +59,15 @@ int VirtualKeyFromQtKey(int key, Qt::KeyboardModifiers modifiers) {
 int VirtualKeyFromEvent(const QKeyEvent* event) {
   const quint32 scan = event->nativeScanCode();
   const auto platform = QGuiApplication::platformName();
-  // X11 and Wayland key codes are evdev codes plus 8.
-  if (scan > 8 && (platform == "xcb" || platform.startsWith("wayland"))) {
+  // X11 and Wayland key codes are evdev codes plus 8; offscreen events carry
+  // them only when synthesised as those platforms send them.
+  if (scan > 8 && (platform == "xcb" || platform.startsWith("wayland") || platform == "offscreen")) {
     if (int code = VirtualKeyFromEvdev(scan - 8)) return code;
   }
   return VirtualKeyFromQtKey(event->key(), event->modifiers());
+}
+
+uint32_t HostKeyFromEvent(const QKeyEvent* event) {
+  if (const quint32 scan = event->nativeScanCode()) return 0x10000 | scan;
+  return static_cast<uint32_t>(VirtualKeyFromEvent(event));
 }

@@ -152,13 +152,31 @@ TEST_F(DebugFormTest, ChipEditsAndRomCheckBoxesChangeTheMachine) {
   EXPECT_EQ(form->model().GateArray().UpperRomEnabled, !upper);
 }
 
-TEST_F(DebugFormTest, WhatZ80SeesDisablesTheRomButton) {
-  EXPECT_TRUE(form->ToolButton5->isEnabled());
-  form->ToolButton7->click();
+TEST_F(DebugFormTest, CodeAtPcInTheLowerRomShowsOnOpening) {
+  // JP &4000 in the ROM, NOPs in the RAM beneath.
+  m->Memory.LowerRom[0x0100] = 0xC3;
+  m->Memory.LowerRom[0x0101] = 0x00;
+  m->Memory.LowerRom[0x0102] = 0x40;
+  ASSERT_TRUE(m->Memory.LowerRomEnabled);
+  m->Z80.PC = 0x0100;
+  TDebugForm fresh(*m);
+  fresh.SetPaused(true);
+  fresh.show();
+  EXPECT_EQ(Line(fresh.ListBox1, StarRow(fresh.ListBox1)), " 0100:*  C3 00 40     JP $4000");
+}
+
+TEST_F(DebugFormTest, OpensOnWhatZ80SeesAndKeepsTheRomChoice) {
+  // Down from the start, so the ROM/RAM button waits.
+  EXPECT_TRUE(form->ToolButton7->isChecked());
   EXPECT_TRUE(form->model().WhatZ80Sees());
   EXPECT_FALSE(form->ToolButton5->isEnabled());
   form->ToolButton7->click();
+  EXPECT_FALSE(form->model().WhatZ80Sees());
   EXPECT_TRUE(form->ToolButton5->isEnabled());
+  form->ToolButton5->click();
+  EXPECT_TRUE(form->model().ShowRom());
+  form->ToolButton7->click();
+  EXPECT_FALSE(form->ToolButton5->isEnabled());
 }
 
 TEST_F(DebugFormTest, ScrollBarsAndEdgeKeysScrollTheLists) {

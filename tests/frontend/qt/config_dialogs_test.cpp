@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -106,7 +107,10 @@ TEST_F(CpcConfigTest, CaptionAndBrand) {
 }
 
 TEST_F(CpcConfigTest, RomBoxes) {
+  // The folder's own files only: the built-in firmware is switched off here.
+  setenv("PELLUCIDORE_BUILTIN_ROM_DIR", "", 1);
   d.LoadFromSettings(s);
+  unsetenv("PELLUCIDORE_BUILTIN_ROM_DIR");
   // Every ROM box offers EMPTY and the ROM files; names are shown as
   // stored and stored upper-cased.
   for (QComboBox* box : d.RomBoxes) {
@@ -128,9 +132,29 @@ TEST_F(CpcConfigTest, RomBoxes) {
 
   // A file added while the program runs is offered the next time.
   std::ofstream(romDir / "Parados.ROM") << "x";
+  setenv("PELLUCIDORE_BUILTIN_ROM_DIR", "", 1);
   d.LoadFromSettings(s);
+  unsetenv("PELLUCIDORE_BUILTIN_ROM_DIR");
   EXPECT_EQ(d.RomBoxes[0]->count(), 4);
   EXPECT_EQ(d.RomBoxes[0]->currentText(), "6128LOW.ROM");
+}
+
+TEST_F(CpcConfigTest, AModelFillsInRomsRamAndBrand) {
+  s.VENDOR = 10;
+  s.ROMLow = "MYOS.ROM";
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.ModelBox->currentText(), "Custom");  // no model has this lower ROM
+  EXPECT_GE(d.RomBoxes[0]->findText("464LOW.ROM"), 0) << "the built-in firmware is offered";
+  d.ModelBox->setCurrentIndex(1);
+  emit d.ModelBox->activated(1);
+  d.ApplyCpcConfiguration(s);
+  EXPECT_EQ(s.ROMLow, "464LOW.ROM");
+  EXPECT_EQ(s.ROM[0], "464BASIC.ROM");
+  EXPECT_EQ(s.ROM[7], "EMPTY");
+  EXPECT_EQ(s.RAM, -1);
+  EXPECT_EQ(s.VENDOR, 14);
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.ModelBox->currentText(), "CPC 464");
 }
 
 TEST_F(CpcConfigTest, ParallelPortControls) {
@@ -216,6 +240,27 @@ TEST_F(CpcConfigTest, HardDiskPaths) {
   d.LoadFromSettings(before);
   EXPECT_EQ(d.Hdd0Path, "/data/disks/master.hdd");
   EXPECT_EQ(d.Hdd1Path, "");
+}
+
+// The images Create New Disks writes (".img" by default) are listed.
+TEST_F(CpcConfigTest, HardDiskChooserListsImgAndHdd) {
+  const fs::path disks = romDir / "disks";
+  fs::create_directories(disks);
+  for (const char* name : {"made.img", "old.hdd", "notes.txt"}) std::ofstream(disks / name) << "x";
+  s.DISKDIR = disks.string() + "/";
+  d.LoadFromSettings(s);
+  QStringList filters;
+  WhenModal<QFileDialog>([&](QFileDialog* f) {
+    filters = f->nameFilters();
+    f->findChild<QLineEdit*>("fileNameEdit")->setText("made.img");
+    static_cast<QDialog*>(f)->accept();
+  });
+  d.Hdd0Button->click();
+  ASSERT_FALSE(filters.isEmpty());
+  EXPECT_TRUE(filters[0].contains("*.img") && filters[0].contains("*.hdd")) << filters[0].toStdString();
+  EXPECT_TRUE(filters.contains("All files (*)"));
+  EXPECT_EQ(d.Hdd0Field->text(), "made.img");
+  EXPECT_EQ(d.Hdd0Path, (disks / "made.img").string());
 }
 
 // Every control shows its value and gives it back: a profile full of
@@ -408,9 +453,17 @@ TEST_F(MiscConfigTest, EveryControlRoundTrips) {
   p.INDIVIDUALSET = true;
   p.FDDSOUNDENABLE = true;
   p.VIDEODIALOG = true;
+  p.REWIND = false;
+  p.REWINDMEMORY = 200;
+  p.PADJOYSTICK = false;
+  p.KEYJOYSTICK = true;
+  p.KEYJOYFIRE1 = 32;
+  p.KEYJOYFIRE2 = 273;
   d.LoadFromSettings(p);
   Settings out = s;
   d.ApplyMiscConfiguration(out);
+  EXPECT_EQ(out.REWIND, p.REWIND);
+  EXPECT_EQ(out.REWINDMEMORY, p.REWINDMEMORY);
   EXPECT_EQ(out.ROMDIR, p.ROMDIR);
   EXPECT_EQ(out.DISKDIR, p.DISKDIR);
   EXPECT_EQ(out.SNAPDIR, p.SNAPDIR);
@@ -429,6 +482,24 @@ TEST_F(MiscConfigTest, EveryControlRoundTrips) {
   EXPECT_EQ(out.INDIVIDUALSET, p.INDIVIDUALSET);
   EXPECT_EQ(out.FDDSOUNDENABLE, p.FDDSOUNDENABLE);
   EXPECT_EQ(out.VIDEODIALOG, p.VIDEODIALOG);
+  EXPECT_EQ(out.PADJOYSTICK, p.PADJOYSTICK);
+  EXPECT_EQ(out.KEYJOYSTICK, p.KEYJOYSTICK);
+  EXPECT_EQ(out.KEYJOYFIRE1, p.KEYJOYFIRE1);
+  EXPECT_EQ(out.KEYJOYFIRE2, p.KEYJOYFIRE2);
+}
+
+TEST_F(MiscConfigTest, JoystickPageNamesTheFireKeysAndKeepsAnUnlistedOne) {
+  d.TreeView1->setCurrentItem(d.TreeView1->topLevelItem(4));
+  EXPECT_TRUE(d.Pages->currentWidget()->isAncestorOf(d.KeyJoystick));
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.FireKeys[0]->currentText(), "Z");
+  EXPECT_EQ(d.FireKeys[1]->currentText(), "X");
+  s.KEYJOYFIRE2 = 123;  // F12: not offered, set in the file by hand
+  d.LoadFromSettings(s);
+  EXPECT_EQ(d.FireKeys[1]->currentText(), "Unknown (Code: 123)");
+  Settings out = s;
+  d.ApplyMiscConfiguration(out);
+  EXPECT_EQ(out.KEYJOYFIRE2, 123);
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ TEST_F(DriveMenuFixture, LoadAndEjectUpdateCaptionsAndPanels) {
   drives->Load(0);
   EXPECT_EQ(Titles(menuBar)[0], "A: HELLO.DSK");
   EXPECT_EQ(Titles(popup)[0], "A: HELLO.DSK");
-  EXPECT_EQ(a.text(), "A: Loaded");
+  EXPECT_EQ(a.text(), "A: HELLO.DSK");
   EXPECT_EQ(b.text(), "B: Empty");
   EXPECT_EQ(pauses, 1);
   EXPECT_EQ(resumes, 1);
@@ -84,7 +84,7 @@ TEST_F(DriveMenuFixture, ArchiveMemberAndReinsertion) {
   drives->Eject(1);
   settings.WRPROTECTION1 = false;
   drives->Reinsert();
-  EXPECT_EQ(b.text(), "B: Loaded");
+  EXPECT_EQ(b.text(), "B: HELLO.DSK");
   EXPECT_EQ(m->Fdc.Drives[1].WriteProtected.load(), 0);
 }
 

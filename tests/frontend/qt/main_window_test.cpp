@@ -96,9 +96,13 @@ TEST_F(MainWindow, CaptionsAndHints) {
     top.push_back(a->text().toStdString());
     items[a->text().toStdString()] = ActionTexts(a->menu()->actions());
   }
-  EXPECT_EQ(top, (std::vector<std::string>{"File", "Options", "Profiles", "Tools", "Help"}));
-  EXPECT_EQ(items["File"], (std::vector<std::string>{"Floppy A:", "Floppy B:", "Load SnapShot", "Save Snapshot", "Exit"}));
-  EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)"}));
+  EXPECT_EQ(top, (std::vector<std::string>{"File", "Machine", "View", "Tape", "Options", "Profiles", "Tools", "Help"}));
+  EXPECT_EQ(items["File"], (std::vector<std::string>{"Floppy A:", "Floppy B:", "Load SnapShot", "Save Snapshot",
+                                                     "Quick Snapshots", "Recent", "Autorun Disks", "Exit"}));
+  EXPECT_EQ(items["Machine"], (std::vector<std::string>{"CPC 464", "CPC 664", "CPC 6128", "CPC 6128 + 4 MB"}));
+  EXPECT_EQ(items["View"], (std::vector<std::string>{"1x", "2x", "3x", "4x", "Fit", "Integer Scaling"}));
+  EXPECT_EQ(items["Options"], (std::vector<std::string>{"CPC Configuration", "Misc Settings", "FullScreen (F11)",
+                                                        "Keyboard: Positional", "Keyboard: Symbolic (Alt+F1)"}));
   EXPECT_EQ(items["Profiles"],
             (std::vector<std::string>{"Create New Profile", "Load Profile", "Current: Default.pfl"}));
   EXPECT_EQ(items["Tools"], (std::vector<std::string>{"Create New Disk", "Keyboard Mapper", "AutoType"}));
@@ -108,7 +112,7 @@ TEST_F(MainWindow, CaptionsAndHints) {
             (std::vector<std::string>{"Load", "Eject", "Write Protected"}));
 
   EXPECT_EQ(ActionTexts(form_->popupMenu->actions()),
-            (std::vector<std::string>{"FullScreen (F11)", "Show Toolbar", "File", "Options", "Tools", "Profiles"}));
+            (std::vector<std::string>{"FullScreen (F11)", "Show Toolbar", "File", "Tape", "Options", "Tools", "Profiles"}));
   EXPECT_EQ(ActionTexts(Submenu(form_->popupMenu, "Options")->actions()),
             (std::vector<std::string>{"CPC Configuration", "Misc Settings"}));
   EXPECT_EQ(ActionTexts(Submenu(form_->popupMenu, "Tools")->actions())[1], "KeyBoard Mapper");
@@ -163,11 +167,14 @@ TEST_F(MainWindow, LetterKeyHoldsItsMatrixBit) {
   EXPECT_NE(line.load() & (1 << entry->Bit), 0);
 }
 
-TEST_F(MainWindow, ZoomKeysNeedAltAndTheSmoothPath) {
+// Zoom works with sharp and smooth scaling alike.
+TEST_F(MainWindow, ZoomKeysNeedAlt) {
   Settings& s = form_->settings();
+  Press(form_.get(), Qt::Key_Plus, Qt::KeypadModifier);
+  EXPECT_EQ(s.ZOOM, 0) << "without Alt the key is the CPC's";
   Press(form_.get(), Qt::Key_Alt, Qt::AltModifier);
   Press(form_.get(), Qt::Key_Plus, Qt::AltModifier | Qt::KeypadModifier);
-  EXPECT_EQ(s.ZOOM, 0) << "canvas path ignores zoom";
+  EXPECT_EQ(s.ZOOM, 5) << "the sharp path zooms too";
   s.DIRECTXSTRETCH = true;
   for (int i = 0; i < 100; ++i) Press(form_.get(), Qt::Key_Plus, Qt::AltModifier | Qt::KeypadModifier);
   EXPECT_EQ(s.ZOOM, 380);

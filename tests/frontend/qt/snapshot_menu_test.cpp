@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QStatusBar>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,11 +16,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <thread>
 
 #include "cli_support.h"
 #include "core/machine.h"
 #include "frontend/qt/main_window.h"
+#include "frontend/qt/snapshot_menu.h"
 #include "qt_test_app.h"
 #include "storage/snapshot.h"
 
@@ -107,6 +111,11 @@ void ChooseFile(QFileDialog* d, const fs::path& file) {
   static_cast<QDialog*>(d)->accept();
 }
 
+std::vector<uint8_t> ReadBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::string CanonicalDir(const QString& dir) { return fs::weakly_canonical(dir.toStdString()).string(); }
 
 TEST_F(SnapshotMenu, SaveAndLoadThroughTheDialogsWithTheMachinePaused) {
@@ -124,15 +133,27 @@ TEST_F(SnapshotMenu, SaveAndLoadThroughTheDialogsWithTheMachinePaused) {
       [&](QFileDialog* d) {
         EXPECT_EQ(d->windowTitle(), "Save Snapshot");
         EXPECT_EQ(CanonicalDir(d->directory().absolutePath()), CanonicalDir(QString::fromStdString(form_->settings().SNAPDIR)));
-        EXPECT_EQ(d->nameFilters(), QStringList{"SNA Files (*.sna)"});
+        EXPECT_EQ(d->nameFilters(), (QStringList{"SNA Files (*.sna)", "SNA version 1, 64 KB (*.sna)"}));
         paused = Suspended();
       },
       [&](QFileDialog* d) { ChooseFile(d, dir_ / "SNAPSHOTS" / "GAME.SNA"); }, &answered);
   save->trigger();
   ASSERT_TRUE(answered);
   EXPECT_TRUE(paused) << "the machine ran while the save dialog was open";
-  EXPECT_EQ(fs::file_size(dir_ / "SNAPSHOTS" / "GAME.SNA.sna"), kSnapshotSize);
+  EXPECT_EQ(ReadBytes(dir_ / "SNAPSHOTS" / "GAME.SNA.sna").at(0x10), 3) << "version 3 by default";
   EXPECT_FALSE(fs::exists(dir_ / "SNAPSHOTS" / "GAME.SNA"));
+
+  // The second file type writes version 1 for older tools.
+  bool answeredOld = false;
+  AnswerNext<QFileDialog>([](QFileDialog*) {},
+                          [&](QFileDialog* d) {
+                            d->selectNameFilter("SNA version 1, 64 KB (*.sna)");
+                            ChooseFile(d, dir_ / "SNAPSHOTS" / "old.sna");
+                          },
+                          &answeredOld);
+  save->trigger();
+  ASSERT_TRUE(answeredOld);
+  EXPECT_EQ(fs::file_size(dir_ / "SNAPSHOTS" / "old.sna"), kSnapshotSize);
   const uint32_t after = Frames();
   EXPECT_TRUE(ProcessEventsUntil([&] { return Frames() > after + 2; }, 5000)) << "not resumed";
 
@@ -180,6 +201,64 @@ TEST_F(SnapshotMenu, RefusedFileIsNamedAndChangesNothing) {
   ASSERT_TRUE(told) << "no message about the refused file";
   EXPECT_TRUE(message.contains(QString::fromStdString(shortFile.string()))) << message.toStdString();
   EXPECT_EQ(EncodeSnapshot(form_->machine()), before);
+}
+
+void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods) {
+  QKeyEvent press(QEvent::KeyPress, key, mods);
+  QApplication::sendEvent(w, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, mods);
+  QApplication::sendEvent(w, &release);
+}
+
+// Shift+F5..F8 save the numbered slots of the profile, Ctrl+F5..F8 load
+// them, the menu does the same, and the status bar tells which; the capture
+// keys under them are not triggered.
+TEST_F(SnapshotMenu, QuickSlotsRoundTrip) {
+  form_->TogglePause();
+  Machine& m = form_->machine();
+  m.Z80.PC = 0x1234;
+  m.GateArray.BorderColour = 7;
+  m.Memory.ExpansionRam[5] = 0x42;
+
+  SendKey(form_.get(), Qt::Key_F5, Qt::ShiftModifier);
+  const fs::path slot1 = dir_ / "SNAPSHOTS" / "Default-slot1.sna";
+  ASSERT_TRUE(fs::exists(slot1));
+  EXPECT_EQ(QuickSlotPath(form_->settings(), 1), fs::path(form_->settings().SNAPDIR) / "Default-slot1.sna");
+  EXPECT_TRUE(form_->statusBar()->currentMessage().contains("saved to slot 1")) << form_->statusBar()->currentMessage().toStdString();
+  EXPECT_TRUE(fs::is_empty(dir_ / "STILLS")) << "Shift+F5 also took a screenshot";
+
+  m.Z80.PC = 0;
+  m.GateArray.BorderColour = 3;
+  m.Memory.ExpansionRam[5] = 0;
+  SendKey(form_.get(), Qt::Key_F5, Qt::ControlModifier);
+  EXPECT_EQ(m.Z80.PC, 0x1234);
+  EXPECT_EQ(m.GateArray.BorderColour, 7);
+  EXPECT_EQ(m.Memory.ExpansionRam[5], 0x42) << "the second 64 KB was not restored";
+  EXPECT_TRUE(form_->statusBar()->currentMessage().contains("loaded from slot 1"));
+
+  SendKey(form_.get(), Qt::Key_F6, Qt::ControlModifier);
+  EXPECT_TRUE(form_->statusBar()->currentMessage().contains("slot 2 is empty"));
+  EXPECT_EQ(m.Z80.PC, 0x1234);
+
+  // The menu: slot 4 saved and loaded.
+  QMenu* quick = nullptr;
+  for (QAction* top : form_->menuBar()->actions())
+    if (top->text() == "File")
+      for (QAction* a : top->menu()->actions())
+        if (a->text() == "Quick Snapshots") quick = a->menu();
+  ASSERT_NE(quick, nullptr);
+  auto item = [&](const QString& text) -> QAction* {
+    for (QAction* a : quick->actions())
+      if (a->text() == text) return a;
+    return nullptr;
+  };
+  ASSERT_TRUE(item("Save Slot 4\tShift+F8") && item("Load Slot 4\tCtrl+F8"));
+  item("Save Slot 4\tShift+F8")->trigger();
+  EXPECT_TRUE(fs::exists(dir_ / "SNAPSHOTS" / "Default-slot4.sna"));
+  m.Z80.PC = 0x9999;
+  item("Load Slot 4\tCtrl+F8")->trigger();
+  EXPECT_EQ(m.Z80.PC, 0x1234);
+  form_->TogglePause();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// A first start without ROM images: the window must say which files are
-// missing and which folder they belong in, for the profile in use.
+// A profile naming ROM images that are neither in the ROM folder nor built
+// in: the window must say which files are missing and which folder they
+// belong in. Images the built-in firmware has are not asked for.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -17,13 +18,13 @@ namespace fs = std::filesystem;
 TEST(RomMessage, NamesTheMissingImagesAndTheirFolder) {
   struct Case {
     const char* name;
-    const char* profile;  // Default.pfl, or nullptr for the built-in defaults
+    const char* profile;  // Default.pfl
     const char* lower;
     std::vector<std::string> named, unnamed;
   } cases[] = {
-      {"default 6128", nullptr, "6128Low.ROM", {"6128BASIC.ROM", "AMSDOS.ROM"}, {}},
-      {"464 profile", "[ROMS]\nROMLow=464LOW.ROM\nROM000=464BASIC.ROM\nROM007=EMPTY\n", "464LOW.ROM",
-       {"464BASIC.ROM"}, {"AMSDOS.ROM", "EMPTY"}},
+      {"own lower ROM", "[ROMS]\nROMLow=MYOS.ROM\n", "MYOS.ROM", {}, {"6128BASIC.ROM", "AMSDOS.ROM"}},
+      {"own lower and BASIC", "[ROMS]\nROMLow=MYOS.ROM\nROM000=MYBASIC.ROM\nROM007=EMPTY\n", "MYOS.ROM",
+       {"MYBASIC.ROM"}, {"AMSDOS.ROM", "EMPTY"}},
   };
   TestApp();
   for (const Case& c : cases) {
