@@ -15,6 +15,7 @@
 
 #include "core/emulation_thread.h"
 #include "core/machine.h"
+#include "debugger/run_control.h"
 #include "devices/screen_text.h"
 #include "core/builtin_roms.h"
 #include "frontend/autorun.h"
@@ -79,6 +80,7 @@ struct CliOptions {
   std::string tape;          // played when the motor starts
   std::string tapeRecord;    // recorded and written after the run
   bool noFastTape = false;
+  RunControlOptions control;  // breakpoints, conditions that end the run, traces, dumps
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -245,6 +247,18 @@ int main(int argc, char** argv) {
   app.add_option("--tape-record", opt.tapeRecord, "Record what the machine saves to tape into this CDT file")
       ->excludes(tapeOption);
   app.add_flag("--no-fast-tape", opt.noFastTape, "Keep the set speed while the tape plays (default: FASTTAPE)");
+  RunControlOptions& rc = opt.control;
+  app.add_option("--symbols", rc.symbolsFile, "Symbol file of an assembler: addresses may be given by name");
+  app.add_option("--break", rc.breaks,
+                 "Stop at ADDR (or ADDR:CONDITION, e.g. 'loop:A==&3F'), print the registers, exit 3");
+  app.add_option("--watch", rc.watches, "Stop when memory ADDR, ADDR-ADDR or ADDR+LEN is read or written (:r, :w, :rw)");
+  app.add_option("--until-text", rc.untilText, "End the run when the screen shows TEXT (exit 4 if it never does)");
+  app.add_option("--until-pc", rc.untilPc, "End the run when the Z80 reaches ADDR (exit 4 if it never does)");
+  app.add_option("--until-memory", rc.untilMemory, "End the run when the byte at ADDR is VALUE: ADDR=VALUE (exit 4 if never)");
+  app.add_option("--dump-memory", rc.dumps, "After the run, write LEN bytes from ADDR as the Z80 sees them: ADDR:LEN:FILE");
+  app.add_option("--trace", rc.traceFile, "Write one line per instruction (address, bytes, text, registers) to FILE");
+  app.add_option("--trace-from", rc.traceFrom, "First 20 ms period traced (default 0)")->check(CLI::NonNegativeNumber);
+  app.add_option("--trace-frames", rc.traceFrames, "Periods traced (default 1)")->check(CLI::PositiveNumber);
   // GNU style: --help and --version on stdout with status 0; a bad
   // argument is one line on stderr that points to --help.
   app.set_version_flag("--version", "pellucidore-cli (Pellucidore) " PELLUCIDORE_VERSION,
@@ -254,7 +268,8 @@ int main(int argc, char** argv) {
       "  pellucidore-cli --rom-dir ROMS --type 'PRINT 6*7\\n' --screen-text\n"
       "  pellucidore-cli --disk-a game.dsk --type 'RUN\"GAME\\n' --seconds 20 --screenshot game.png\n"
       "  pellucidore-cli --profile 464.pfl --tape game.cdt --type 'RUN\"\\n' --seconds 120 --screenshot game.png\n"
-      "\nExit status: 0 on success, 2 on bad arguments or unreadable files.\n"
+      "\nExit status: 0 on success, 2 on bad arguments or unreadable files, 3 when a --break or\n"
+      "--watch stopped the run, 4 when an --until condition was not met by the end.\n"
       "The manual page pellucidore-cli(6) and the user manual tell more.");
   try {
     app.parse(argc, argv);
@@ -458,8 +473,15 @@ int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto next = start;
+  RunControl control;
+  if (const std::string error = control.Setup(*machine, opt.control); !error.empty()) Fail(error);
   for (long i = 0; i < periods; ++i) {
+    control.BeforePeriod(*machine, i);
     RunPeriod(*machine, hooks);
+    if (control.AfterPeriod(*machine, i)) {
+      periods = i + 1;
+      break;
+    }
     machineMicroseconds += machine->MicrosecondsPerTick;
     if (typingActive && machineMicroseconds >= nextTypingStep) {
       typingActive = AutoTypeStep(typing, machine->Keyboard);
@@ -510,6 +532,7 @@ int main(int argc, char** argv) {
     if (!saved.Ok) Fail(saved.Error);
   }
   if (!opt.aviFile.empty() && !avi.Stop(*machine)) Fail("cannot write " + opt.aviFile + ": " + avi.Error());
+  if (const std::string error = control.Finish(*machine); !error.empty()) Fail(error);
 
   if (opt.benchmark) {
     const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
@@ -525,5 +548,6 @@ int main(int argc, char** argv) {
   if (opt.screenText) {
     for (const std::string& line : ScreenText(*machine)) std::printf("%s\n", line.c_str());
   }
-  return 0;
+  std::fputs(control.Report().c_str(), stdout);
+  return control.ExitStatus();
 }

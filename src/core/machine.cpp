@@ -1,6 +1,7 @@
 #include "core/machine.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "core/video_step.h"
 #include "devices/crtc_step.h"
@@ -74,17 +75,39 @@ void StepZ80(Machine& m) {
   ExecuteInstruction(m.Z80, bus);
 }
 
-void EmulateTick(Machine& m) {
+namespace {
+
+// The bus while breakpoints are set: every access the Z80 makes (the
+// instruction's own bytes too) is shown to the watchpoints.
+struct WatchedBus : TimedMachineBus {
+  uint8_t ReadByte(uint16_t a) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::Read, a);
+    return TimedMachineBus::ReadByte(a);
+  }
+  void WriteByte(uint16_t a, uint8_t v) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::Write, a);
+    TimedMachineBus::WriteByte(a, v);
+  }
+  uint8_t Z80In(uint16_t port) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::PortIn, port);
+    return TimedMachineBus::Z80In(port);
+  }
+  void Z80Out(uint16_t port, uint8_t v) {
+    if (M.Breaks.Watching) BreakOnAccess(M, BreakKind::PortOut, port);
+    TimedMachineBus::Z80Out(port, v);
+  }
+};
+
+// One period's steps; with kBreaks the breakpoints are checked and a hit
+// ends the period early, before the instruction it stopped at. Returns the
+// steps run.
+template <bool kBreaks>
+uint32_t RunSteps(Machine& m) {
   const uint32_t steps = m.MicrosecondsPerTick;
   const uint32_t multiplier = m.Z80Multiplier;
-  TimedMachineBus bus{{m}};
+  std::conditional_t<kBreaks, WatchedBus, TimedMachineBus> bus{{m}};
   Z80Registers& cpu = m.Z80;
 
-  // The PSG runs lazily: up to the current microsecond when a register is
-  // written, and to the end of the batch after the loop, which completes the
-  // batch's sound buffer.
-  const bool psgOn = m.Psg.SamplingEnabled;
-  if (psgOn) PsgBeginBatch(m.Psg, steps);
   uint32_t nextDigi = m.Printer.DigiblasterOn ? kDigiblasterInterval : UINT32_MAX;
   // The deck is looked at once a batch, so an idle one costs the loop only
   // this compare. A motor switched on inside a batch moves the tape from the
@@ -96,6 +119,7 @@ void EmulateTick(Machine& m) {
 
   for (uint32_t step = 1; step <= steps; ++step) {
     VideoStep(m);
+    if constexpr (kBreaks) BreakAfterVideoStep(m);
 
     if (step == nextEvent) [[unlikely]] {
       if (step == nextDigi) {
@@ -112,15 +136,39 @@ void EmulateTick(Machine& m) {
     // step of its bus cycle, not its first.
     for (uint32_t i = 0; i < multiplier; ++i) {
       if (cpu.NopCounter == 0) {
+        if constexpr (kBreaks) {
+          // An I/O instruction waiting for its bus cycle has begun: the
+          // stop comes after it, at the next boundary.
+          if (!cpu.IoDelay && (m.Breaks.Stopped || BreakBeforeInstruction(m))) return step;
+        }
         m.StepInTick = step;  // port accesses happen only inside an instruction
-        m.Psg.Now = step;  // where a PSG write made by this instruction lands
-        ExecuteInstruction(cpu, bus);
+        m.Psg.Now = step;     // where a PSG write made by this instruction lands
+        if constexpr (kBreaks) {
+          const bool interrupt = !cpu.IoDelay && cpu.InterruptRequest && cpu.IFF1 && cpu.InterruptEnableDelay;
+          ExecuteInstruction(cpu, bus);
+          if (interrupt) BreakAfterInterrupt(m);
+        } else {
+          ExecuteInstruction(cpu, bus);
+        }
       }
       --cpu.NopCounter;
     }
   }
+  return steps;
+}
+
+}  // namespace
+
+void EmulateTick(Machine& m) {
+  // The PSG runs lazily: up to the current microsecond when a register is
+  // written, and to the end of the batch after the loop, which completes the
+  // batch's sound buffer.
+  const bool psgOn = m.Psg.SamplingEnabled;
+  if (psgOn) PsgBeginBatch(m.Psg, m.MicrosecondsPerTick);
+  // With no breakpoint set the loop has no check at all.
+  const uint32_t ran = m.Breaks.Active ? RunSteps<true>(m) : RunSteps<false>(m);
   if (psgOn) PsgEndBatch(m.Psg);
-  m.MicrosecondCounter.fetch_add(steps, std::memory_order_relaxed);
-  m.ClockAtTick += steps;
+  m.MicrosecondCounter.fetch_add(ran, std::memory_order_relaxed);
+  m.ClockAtTick += ran;
   m.StepInTick = 0;
 }

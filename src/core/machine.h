@@ -14,6 +14,7 @@
 #include "core/memory.h"
 #include "core/serial.h"
 #include "core/z80.h"
+#include "debugger/breakpoints.h"
 #include "debugger/port_log.h"
 #include "devices/crtc.h"
 #include "devices/gate_array.h"
@@ -80,6 +81,7 @@ struct Machine {
   SymbifaceState Symbiface;
   TapeDeck Tape;
   PortLogState PortLog;
+  BreakState Breaks;
 
   // Frame loop.
   uint32_t MicrosecondsPerTick;  // steps per 20 ms period; 0 freezes the machine
