@@ -418,12 +418,16 @@ TEST(SnapshotVersions, EveryVersionAndRamSizeRoundTrips) {
     }
     const std::vector<uint8_t> image = EncodeSnapshot(*a, c.version);
     EXPECT_EQ(image[0x10], c.version);
-    if (c.version == 2) EXPECT_EQ(image.size(), 256 + banks * 65536);
+    if (c.version == 2) {
+      EXPECT_EQ(image.size(), 256 + banks * 65536);
+    }
     if (c.version == 3 && banks <= 9) {
       EXPECT_EQ(image[0x6B] | image[0x6C] << 8, 0) << "memory in MEM chunks, no dump";
       EXPECT_LT(image.size(), 256 + banks * 65536 / 2) << "the chunks should be compressed";
     }
-    if (c.ram4Mb) EXPECT_EQ(image[0x6B] | image[0x6C] << 8, 65 * 64) << "a 4 MB machine is dumped whole";
+    if (c.ram4Mb) {
+      EXPECT_EQ(image[0x6B] | image[0x6C] << 8, 65 * 64) << "a 4 MB machine is dumped whole";
+    }
 
     auto b = MachineWithRam(c.bankLimit, c.ram4Mb);
     std::memset(b->Memory.ExpansionRam, 0x5C, (banks - 1) * 65536);
@@ -434,9 +438,10 @@ TEST(SnapshotVersions, EveryVersionAndRamSizeRoundTrips) {
     EXPECT_EQ(b->Memory.ExpansionBank, a->Memory.ExpansionBank);
     EXPECT_EQ(b->Memory.RamConfiguration, a->Memory.RamConfiguration);
     EXPECT_TRUE(BanksEqual(*a, *b, c.restoredBanks));
-    if (c.restoredBanks < banks)
+    if (c.restoredBanks < banks) {
       EXPECT_TRUE(std::all_of(b->Memory.ExpansionRam, b->Memory.ExpansionRam + (banks - 1) * 65536,
                               [](uint8_t v) { return v == 0x5C; }));
+    }
   }
 }
 
@@ -687,8 +692,11 @@ TEST(SnapshotCli, SnapshotVersionOption) {
     const std::vector<uint8_t> bytes = ReadFile(file);
     ASSERT_GT(bytes.size(), 0x10u);
     EXPECT_EQ(bytes[0x10], version);
-    if (version == 1) EXPECT_EQ(bytes.size(), kSnapshotSize);
-    if (version == 2) EXPECT_EQ(bytes.size(), 256u + 2 * 65536);
+    if (version == 1) {
+      EXPECT_EQ(bytes.size(), kSnapshotSize);
+    } else if (version == 2) {
+      EXPECT_EQ(bytes.size(), 256u + 2 * 65536);
+    }
     auto loaded = RunCommand(base + " --snapshot '" + file.string() + "'");
     EXPECT_EQ(loaded.status, 0) << loaded.out;
   }
