@@ -51,22 +51,28 @@ void ClosePrintFile(PrinterState& p, uintmax_t emptySize) {
   if (!ec && size <= emptySize) fs::remove(p.PrintPath, ec);
 }
 
-void RtfText(PrinterState& p, uint8_t c) {
+// SI, DC2 and ESC, which both text outputs take alike; true when c was one.
+bool EpsonControl(PrinterState& p, uint8_t c) {
   switch (c) {
-    case 13:
-      Put(p, "\\par ");
-      return;
     case 15:
       p.RtfCondensed = 1;
-      return;
+      return true;
     case 18:
       p.RtfCondensed = 0;
-      return;
+      return true;
     case kEsc:
       p.RtfState = 2;
-      return;
+      return true;
     default:
-      break;
+      return false;
+  }
+}
+
+void RtfText(PrinterState& p, uint8_t c) {
+  if (EpsonControl(p, c)) return;
+  if (c == 13) {
+    Put(p, "\\par ");
+    return;
   }
   if (c < 32 || c > 126) return;
   if (c == '\\' || c == '{' || c == '}') PutChar(p, '\\');
@@ -138,6 +144,7 @@ void SendText(PrinterState& p, uint8_t c) {
 void PlainText(PrinterState& p, uint8_t c) {
   const bool afterCr = p.TextAfterCr;
   p.TextAfterCr = 0;
+  if (EpsonControl(p, c)) return;
   switch (c) {
     case 13:
       SendText(p, '\n');
@@ -149,15 +156,6 @@ void PlainText(PrinterState& p, uint8_t c) {
     case 9:
     case 12:
       SendText(p, c);
-      return;
-    case 15:
-      p.RtfCondensed = 1;
-      return;
-    case 18:
-      p.RtfCondensed = 0;
-      return;
-    case kEsc:
-      p.RtfState = 2;
       return;
     default:
       break;
