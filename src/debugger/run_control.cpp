@@ -37,21 +37,21 @@ std::string RunControl::Setup(Machine& m, const RunControlOptions& options) {
     untilPc_ = true;
     AddBreakpoint(s, bp);
   }
-  for (const std::string& spec : options.breaks) {
+  for (const std::string& arg : options.breaks) {
     Breakpoint bp;
-    const size_t colon = spec.find(':');
-    if (std::string e = address(spec.substr(0, colon), "--break", bp.First); !e.empty()) return e;
+    const size_t colon = arg.find(':');
+    if (std::string e = address(arg.substr(0, colon), "--break", bp.First); !e.empty()) return e;
     bp.Last = bp.First;
-    if (colon != std::string::npos) bp.Condition = spec.substr(colon + 1);
+    if (colon != std::string::npos) bp.Condition = arg.substr(colon + 1);
     bp.Name = SymbolAt(symbols_, bp.First);
-    if (std::string e = AddBreakpoint(s, bp); !e.empty()) return "--break " + spec + ": " + e;
+    if (std::string e = AddBreakpoint(s, bp); !e.empty()) return "--break " + arg + ": " + e;
   }
-  for (const std::string& spec : options.watches) {
+  for (const std::string& arg : options.watches) {
     Breakpoint bp;
-    std::string range = spec, mode = "rw";
-    if (const size_t colon = spec.rfind(':'); colon != std::string::npos) {
-      range = spec.substr(0, colon);
-      mode = spec.substr(colon + 1);
+    std::string range = arg, mode = "rw";
+    if (const size_t colon = arg.rfind(':'); colon != std::string::npos) {
+      range = arg.substr(0, colon);
+      mode = arg.substr(colon + 1);
     }
     if (mode == "r")
       bp.Kind = BreakKind::Read;
@@ -60,7 +60,7 @@ std::string RunControl::Setup(Machine& m, const RunControlOptions& options) {
     else if (mode == "rw")
       bp.Kind = BreakKind::Access;
     else
-      return "--watch " + spec + ": the access is r, w or rw";
+      return "--watch " + arg + ": the access is r, w or rw";
     const size_t dash = range.find('-'), plus = range.find('+');
     if (std::string e = address(range.substr(0, std::min(dash, plus)), "--watch", bp.First); !e.empty()) return e;
     bp.Last = bp.First;
@@ -69,11 +69,11 @@ std::string RunControl::Setup(Machine& m, const RunControlOptions& options) {
     } else if (plus != std::string::npos) {
       uint32_t length = 0;
       if (!ParseDebugNumber(range.substr(plus + 1), length) || length == 0 || bp.First + length > 0x10000)
-        return "--watch " + spec + ": the length must be 1 or more and stay below &10000";
+        return "--watch " + arg + ": the length must be 1 or more and stay below &10000";
       bp.Last = static_cast<uint16_t>(bp.First + length - 1);
     }
     bp.Name = SymbolAt(symbols_, bp.First);
-    if (std::string e = AddBreakpoint(s, bp); !e.empty()) return "--watch " + spec + ": " + e;
+    if (std::string e = AddBreakpoint(s, bp); !e.empty()) return "--watch " + arg + ": " + e;
   }
   if (!options.untilMemory.empty()) {
     const size_t eq = options.untilMemory.find('=');
@@ -85,16 +85,16 @@ std::string RunControl::Setup(Machine& m, const RunControlOptions& options) {
     untilValue_ = static_cast<uint8_t>(value);
     untilMemory_ = true;
   }
-  for (const std::string& spec : options.dumps) {
-    const size_t a = spec.find(':'), b = a == std::string::npos ? a : spec.find(':', a + 1);
+  for (const std::string& arg : options.dumps) {
+    const size_t a = arg.find(':'), b = a == std::string::npos ? a : arg.find(':', a + 1);
     Dump d{};
     uint32_t length = 0;
-    if (b == std::string::npos || !ParseDebugNumber(spec.substr(a + 1, b - a - 1), length) || length == 0 ||
-        length > 0x10000 || b + 1 >= spec.size())
-      return "--dump-memory " + spec + ": takes ADDR:LEN:FILE with LEN from 1 to 65536";
-    if (std::string e = address(spec.substr(0, a), "--dump-memory", d.address); !e.empty()) return e;
+    if (b == std::string::npos || !ParseDebugNumber(arg.substr(a + 1, b - a - 1), length) || length == 0 ||
+        length > 0x10000 || b + 1 >= arg.size())
+      return "--dump-memory " + arg + ": takes ADDR:LEN:FILE with LEN from 1 to 65536";
+    if (std::string e = address(arg.substr(0, a), "--dump-memory", d.address); !e.empty()) return e;
     d.length = length;
-    d.file = spec.substr(b + 1);
+    d.file = arg.substr(b + 1);
     dumps_.push_back(d);
   }
   if (!options.traceFile.empty()) {
