@@ -99,9 +99,11 @@ struct WatchedBus : TimedMachineBus {
 };
 
 // One period's steps; with kBreaks the breakpoints are checked and a hit
-// ends the period early, before the instruction it stopped at. Returns the
-// steps run.
-template <bool kBreaks>
+// ends the period early, before the instruction it stopped at. kEvents adds
+// the timed device events (Digiblaster samples, a moving tape); the common
+// period has none and its loop carries no trace of them. Returns the steps
+// run.
+template <bool kBreaks, bool kEvents>
 uint32_t RunSteps(Machine& m) {
   const uint32_t steps = m.MicrosecondsPerTick;
   const uint32_t multiplier = m.Z80Multiplier;
@@ -121,7 +123,7 @@ uint32_t RunSteps(Machine& m) {
     VideoStep(m);
     if constexpr (kBreaks) BreakAfterVideoStep(m);
 
-    if (step == nextEvent) [[unlikely]] {
+    if (kEvents && step == nextEvent) [[unlikely]] {
       if (step == nextDigi) {
         if (step <= kDigiblasterLimit) DigiblasterSampleStep(m);
         nextDigi += kDigiblasterInterval;
@@ -166,7 +168,12 @@ void EmulateTick(Machine& m) {
   const bool psgOn = m.Psg.SamplingEnabled;
   if (psgOn) PsgBeginBatch(m.Psg, m.MicrosecondsPerTick);
   // With no breakpoint set the loop has no check at all.
-  const uint32_t ran = m.Breaks.Active ? RunSteps<true>(m) : RunSteps<false>(m);
+  const bool events = m.Printer.DigiblasterOn || m.Tape.Running.load(std::memory_order_relaxed);
+  uint32_t ran;
+  if (m.Breaks.Active)
+    ran = events ? RunSteps<true, true>(m) : RunSteps<true, false>(m);
+  else
+    ran = events ? RunSteps<false, true>(m) : RunSteps<false, false>(m);
   if (psgOn) PsgEndBatch(m.Psg);
   m.MicrosecondCounter.fetch_add(ran, std::memory_order_relaxed);
   m.ClockAtTick += ran;
