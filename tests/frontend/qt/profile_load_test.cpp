@@ -64,7 +64,7 @@ class ProfileLoad : public ::testing::Test {
       static_cast<QDialog*>(d)->accept();
     });
     item->trigger();
-    ASSERT_EQ(window->settings().LASTPROFILE, "/" + file.filename().string());
+    ASSERT_EQ(window->settings().LASTPROFILE, std::string("/").append(file.filename().string()));
   }
 
   fs::path dir;
