@@ -1,9 +1,10 @@
 // What the runner loads and does before and around its periods: no capture,
 // print or text-conversion libraries at start, the AVI module only for
-// --avi (and a clear refusal without it).
+// --avi (and a clear refusal without it), and the benchmark's figures.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 
 #include "cli_support.h"
 #include "install/install_support.h"
@@ -45,6 +46,19 @@ TEST(RunnerStartup, AviWithoutAUsableModuleStopsTheRunAndSaysWhy) {
     EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.name << ": " << r.out;
     EXPECT_FALSE(fs::exists(avi)) << c.name;
   }
+}
+
+TEST(RunnerStartup, BenchmarkPrintsStartUpApartFromTheSpeed) {
+  TempDir dir;
+  const CommandResult r =
+      RunCommand(Cli() + " --start-dir '" + dir.path().string() + "' --frames 10 --benchmark --screen-text");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m,
+                                std::regex("^start-up: ([0-9]+\\.[0-9]) ms\\nperiods: 10, machine time: 0\\.20 s, "
+                                           "wall time: [0-9.]+ s\\nemulated speed: [0-9]+% of real time\\n")))
+      << r.out;
+  EXPECT_GT(std::stod(m[1]), 0.0) << r.out;
 }
 
 }  // namespace
