@@ -1,6 +1,9 @@
 #include "core/machine.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <new>
 #include <type_traits>
 
 #include "core/video_step.h"
@@ -22,8 +25,17 @@ constexpr uint32_t kDigiblasterLimit = 19845;
 
 }  // namespace
 
+void* Machine::operator new(std::size_t size, std::align_val_t) {
+  // Page-aligned, which covers every member's alignment.
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return p;
+}
+
+void Machine::operator delete(void* p, std::size_t size, std::align_val_t) noexcept { munmap(p, size); }
+
 std::unique_ptr<Machine> CreateMachine(const MachineConfig& config) {
-  auto m = std::make_unique<Machine>();  // value-initialised: all zero
+  std::unique_ptr<Machine> m(new Machine);  // all zero: see Machine::operator new
   ConstructMemory(m->Memory);
   ApplyMachineConfig(*m, config);
   m->Memory.LowerRomName = config.LowerRom;

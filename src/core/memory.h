@@ -54,8 +54,9 @@ struct MemoryMap {
   uint8_t* WriteBank[4];
 };
 
-// Zero everything and point every table at a valid block. Call once on a
-// freshly allocated map; InitMemory is the per-reset part.
+// Point every table at a valid block and clear the settings. Call once on a
+// freshly allocated, zero-filled map (its RAM and ROM arrays are not cleared
+// again); InitMemory is the per-reset part.
 void ConstructMemory(MemoryMap& m);
 void InitMemory(MemoryMap& m);
 void UpdateMemoryBanks(MemoryMap& m);

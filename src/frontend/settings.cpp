@@ -1,6 +1,9 @@
 #include "frontend/settings.h"
 
-#include <SimpleIni.h>  // SI_CONVERT_ICU comes from the build
+// SI_NO_CONVERSION comes from the build; the template bodies are compiled
+// here rather than taken from the packaged library (which pulls in ICU).
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,13 +1,6 @@
 #include "platform/capture.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
-}
-
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,6 +10,7 @@ extern "C" {
 #include <cstring>
 
 #include "core/machine.h"
+#include "platform/module_loader.h"
 
 namespace fs = std::filesystem;
 
@@ -186,113 +180,32 @@ void StillSeries::Write() {
 
 namespace {
 
-constexpr AVRational kVideoTimeBase{1, 50};
-
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
+// The module is opened once and stays: its code backs every writer made.
+const AviModuleApi* AviModule(std::string& error) {
+  static std::string loadError;
+  static const AviModuleApi* const api = [] () -> const AviModuleApi* {
+    void* handle = OpenModule(kAviModuleFile, loadError);
+    if (!handle) return nullptr;
+    using Entry = const AviModuleApi* (*)();
+    const auto entry = reinterpret_cast<Entry>(dlsym(handle, kAviModuleEntry));
+    const AviModuleApi* found = entry ? entry() : nullptr;
+    if (!found || found->Version != kAviModuleVersion) {
+      loadError = std::string(kAviModuleFile) + " belongs to another version of the program";
+      return nullptr;
+    }
+    return found;
+  }();
+  if (!api) error = "AVI recording is not available: " + loadError;
+  return api;
 }
-
-// The pixel formats to try for an encoder, best first: the frame's own PAL8
-// when it takes it, else what swscale can produce, lossy encoders in 4:2:0
-// first (what players expect), then the format that loses least.
-std::vector<AVPixelFormat> EncoderPixelFormats(const AVCodec* codec) {
-  if (!codec->pix_fmts) return {AV_PIX_FMT_PAL8};
-  std::vector<AVPixelFormat> convertible;
-  for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
-    if (*f == AV_PIX_FMT_PAL8) return {AV_PIX_FMT_PAL8};
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*f);
-    if (d && !(d->flags & AV_PIX_FMT_FLAG_HWACCEL) && sws_isSupportedOutput(*f)) convertible.push_back(*f);
-  }
-  if (convertible.empty()) return {};
-  std::vector<AVPixelFormat> order;
-  const AVCodecDescriptor* desc = avcodec_descriptor_get(codec->id);
-  if (desc && (desc->props & AV_CODEC_PROP_LOSSY) &&
-      std::find(convertible.begin(), convertible.end(), AV_PIX_FMT_YUV420P) != convertible.end())
-    order.push_back(AV_PIX_FMT_YUV420P);
-  convertible.push_back(AV_PIX_FMT_NONE);
-  const AVPixelFormat best = avcodec_find_best_pix_fmt_of_list(convertible.data(), AV_PIX_FMT_RGB24, 0, nullptr);
-  if (best != AV_PIX_FMT_NONE && (order.empty() || order[0] != best)) order.push_back(best);
-  return order;
-}
-
-// An encoder context for the picture, opened; null when it will not open.
-AVCodecContext* OpenVideoEncoder(const AVCodec* codec, const AviOptions& options, bool globalHeader,
-                                 std::string* error) {
-  const std::vector<AVPixelFormat> formats = EncoderPixelFormats(codec);
-  if (formats.empty() && error) *error = "no usable pixel format";
-  for (const AVPixelFormat format : formats) {
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    if (!c) return nullptr;
-    c->width = kFrameWidth;
-    c->height = kFrameHeight;
-    c->time_base = kVideoTimeBase;
-    c->framerate = {50, 1};
-    c->pix_fmt = format;
-    c->sample_aspect_ratio = {1, 1};
-    if (options.KeyFrameEvery > 0) c->gop_size = options.KeyFrameEvery;
-    if (options.BitRate > 0) c->bit_rate = options.BitRate;
-    if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    c->thread_count = 1;
-    // A format that is only a first choice fails quietly.
-    const int level = av_log_get_level();
-    if (format != formats.back()) av_log_set_level(AV_LOG_QUIET);
-    const int rc = avcodec_open2(c, codec, nullptr);
-    av_log_set_level(level);
-    if (rc >= 0) return c;
-    if (error) *error = AvError(rc);
-    avcodec_free_context(&c);
-  }
-  return nullptr;
-}
-
-// Candidates in the order the chooser shows them after the uncompressed
-// entry: lossless first. A fixed list rather than every encoder present:
-// some libraries (hardware front ends, AV1) block or take seconds to open,
-// and AVI players know these.
-constexpr const char* kCandidateEncoders[] = {
-    "zmbv", "png", "ffv1", "utvideo", "huffyuv", "ffvhuff", "mpeg4", "libxvid",
-    "mjpeg", "msmpeg4", "msmpeg4v2", "cinepak", "msvideo1", "libx264",
-};
 
 }  // namespace
 
 std::vector<VideoEncoderChoice> UsableVideoEncoders() {
-  std::vector<VideoEncoderChoice> list{{"rawvideo", "Uncompressed (full frames, 256 colours)"}};
-  const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-  if (!avi) return list;
-  const int oldLevel = av_log_get_level();
-  av_log_set_level(AV_LOG_QUIET);  // trial opens of unsuitable encoders complain
-  for (const char* name : kCandidateEncoders) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(name);
-    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO || (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)) continue;
-    if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
-    AVCodecContext* c = OpenVideoEncoder(codec, {}, (avi->flags & AVFMT_GLOBALHEADER) != 0, nullptr);
-    if (!c) continue;
-    avcodec_free_context(&c);
-    list.push_back({codec->name, codec->long_name ? codec->long_name : codec->name});
-  }
-  av_log_set_level(oldLevel);
-  return list;
+  std::string error;
+  if (const AviModuleApi* api = AviModule(error)) return api->Encoders();
+  return {{"rawvideo", "Uncompressed (full frames, 256 colours)"}};
 }
-
-struct AviWriter::Impl {
-  AVFormatContext* Format = nullptr;
-  AVCodecContext* Video = nullptr;
-  AVStream* VideoStream = nullptr;
-  AVStream* AudioStream = nullptr;
-  SwsContext* Scaler = nullptr;
-  AVFrame* Frame = nullptr;
-  AVPacket* Packet = nullptr;
-  bool Raw = false;   // PAL8 straight into the encoder
-  bool Flip = false;  // uncompressed: rows bottom-up
-  bool HeaderWritten = false;
-  uint32_t BlockAlign = 0;
-  uint32_t SampleRate = 0;
-  uint32_t Palette[256] = {};
-  fs::path File;
-};
 
 AviWriter::AviWriter() = default;
 AviWriter::~AviWriter() {
@@ -306,171 +219,49 @@ bool AviWriter::Fail(const std::string& what) {
   return false;
 }
 
-void AviWriter::Release() {
-  if (!impl_) return;
-  Impl& d = *impl_;
-  if (d.Format) {
-    if (d.Format->pb) avio_closep(&d.Format->pb);
-    avformat_free_context(d.Format);
-  }
-  avcodec_free_context(&d.Video);
-  sws_freeContext(d.Scaler);
-  av_frame_free(&d.Frame);
-  av_packet_free(&d.Packet);
-  impl_.reset();
-}
-
 bool AviWriter::Open(const fs::path& file, const AviOptions& options, uint32_t sampleRate, uint32_t channels,
                      uint32_t bitsPerSample) {
   if (IsOpen()) Close();
-  // Encoders report their statistics on stderr; only errors are wanted there.
-  if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
   error_.clear();
   videoFrames_ = audioSamples_ = 0;
   if ((bitsPerSample != 8 && bitsPerSample != 16) || channels < 1 || channels > 2 || sampleRate == 0)
     return Fail("unsupported sound format");
-  const AVCodec* codec = avcodec_find_encoder_by_name(options.Encoder.c_str());
-  if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) return Fail("video encoder not found: " + options.Encoder);
-
-  impl_ = std::make_unique<Impl>();
-  Impl& d = *impl_;
-  d.File = file;
-  d.SampleRate = sampleRate;
-  d.BlockAlign = channels * bitsPerSample / 8;
-  auto fail = [&](const std::string& what) {
-    const bool created = d.Format && d.Format->pb;
-    Release();
-    std::error_code ec;
-    if (created) fs::remove(file, ec);
-    return Fail(what + ": " + file.string());
-  };
-
-  int rc = avformat_alloc_output_context2(&d.Format, nullptr, "avi", file.c_str());
-  if (rc < 0 || !d.Format) return fail("cannot start AVI");
-  std::string why;
-  d.Video = OpenVideoEncoder(codec, options, (d.Format->oformat->flags & AVFMT_GLOBALHEADER) != 0, &why);
-  if (!d.Video) return fail("the video encoder " + options.Encoder + " does not open (" + why + ")");
-  d.Raw = d.Video->pix_fmt == AV_PIX_FMT_PAL8;
-
-  d.VideoStream = avformat_new_stream(d.Format, nullptr);
-  if (!d.VideoStream) return fail("cannot start AVI");
-  d.VideoStream->time_base = kVideoTimeBase;
-  d.VideoStream->avg_frame_rate = {50, 1};
-  if (avcodec_parameters_from_context(d.VideoStream->codecpar, d.Video) < 0) return fail("cannot start AVI");
-
-  d.AudioStream = avformat_new_stream(d.Format, nullptr);
-  if (!d.AudioStream) return fail("cannot start AVI");
-  AVCodecParameters* a = d.AudioStream->codecpar;
-  a->codec_type = AVMEDIA_TYPE_AUDIO;
-  a->codec_id = bitsPerSample == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE;
-  a->format = bitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
-  a->sample_rate = static_cast<int>(sampleRate);
-  av_channel_layout_default(&a->ch_layout, static_cast<int>(channels));
-  a->bits_per_coded_sample = static_cast<int>(bitsPerSample);
-  a->block_align = static_cast<int>(d.BlockAlign);
-  a->bit_rate = static_cast<int64_t>(sampleRate) * d.BlockAlign * 8;
-  d.AudioStream->time_base = {1, static_cast<int>(sampleRate)};
-
-  d.Frame = av_frame_alloc();
-  d.Packet = av_packet_alloc();
-  if (!d.Frame || !d.Packet) return fail("out of memory");
-  d.Frame->format = d.Video->pix_fmt;
-  d.Frame->width = kFrameWidth;
-  d.Frame->height = kFrameHeight;
-  if (av_frame_get_buffer(d.Frame, 0) < 0) return fail("out of memory");
-  const std::array<Rgb, 256> palette = FramePalette();
+  const AviModuleApi* api = AviModule(error_);
+  if (!api) return false;
+  std::unique_ptr<AviBackend> backend(api->Create());
+  uint32_t palette[256];
+  const std::array<Rgb, 256> colours = FramePalette();
   for (int i = 0; i < 256; ++i)
-    d.Palette[i] = 0xFF000000u | static_cast<uint32_t>(palette[i].R) << 16 | palette[i].G << 8 | palette[i].B;
-  if (!d.Raw) {
-    d.Scaler = sws_getContext(kFrameWidth, kFrameHeight, AV_PIX_FMT_PAL8, kFrameWidth, kFrameHeight, d.Video->pix_fmt,
-                              SWS_POINT, nullptr, nullptr, nullptr);
-    if (!d.Scaler) return fail("no conversion to the encoder's pixel format");
-  }
-
-  rc = avio_open(&d.Format->pb, file.c_str(), AVIO_FLAG_WRITE);
-  if (rc < 0) return fail("cannot create file (" + AvError(rc) + ")");
-  AVDictionary* muxerOptions = nullptr;
-  // Uncompressed frames go in bottom-up, as AVI players expect them.
-  d.Flip = std::strcmp(codec->name, "rawvideo") == 0;
-  if (d.Flip) av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0);
-  rc = avformat_write_header(d.Format, &muxerOptions);
-  av_dict_free(&muxerOptions);
-  if (rc < 0) return fail("cannot write the AVI header (" + AvError(rc) + ")");
-  d.HeaderWritten = true;
+    palette[i] = 0xFF000000u | static_cast<uint32_t>(colours[i].R) << 16 | colours[i].G << 8 | colours[i].B;
+  if (!backend->Open(file, options, sampleRate, channels, bitsPerSample, palette, error_)) return false;
+  blockAlign_ = channels * bitsPerSample / 8;
+  impl_ = std::move(backend);
   return true;
-}
-
-bool AviWriter::Encode(bool flush) {
-  Impl& d = *impl_;
-  int rc = avcodec_send_frame(d.Video, flush ? nullptr : d.Frame);
-  if (rc < 0 && rc != AVERROR_EOF) return Fail("video encoding failed (" + AvError(rc) + ")");
-  for (;;) {
-    rc = avcodec_receive_packet(d.Video, d.Packet);
-    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-    if (rc < 0) return Fail("video encoding failed (" + AvError(rc) + ")");
-    av_packet_rescale_ts(d.Packet, d.Video->time_base, d.VideoStream->time_base);
-    d.Packet->stream_index = d.VideoStream->index;
-    rc = av_interleaved_write_frame(d.Format, d.Packet);
-    if (rc < 0) return Fail("cannot write the AVI (" + AvError(rc) + ")");
-  }
 }
 
 bool AviWriter::WriteFrame(const uint8_t* frame) {
   if (!IsOpen()) return Fail("no AVI open");
-  Impl& d = *impl_;
-  if (av_frame_make_writable(d.Frame) < 0) return Fail("out of memory");
-  if (d.Raw) {
-    for (int y = 0; y < kFrameHeight; ++y)
-      std::memcpy(d.Frame->data[0] + static_cast<size_t>(d.Flip ? kFrameHeight - 1 - y : y) * d.Frame->linesize[0],
-                  frame + static_cast<size_t>(y) * kFrameWidth, kFrameWidth);
-    std::memcpy(d.Frame->data[1], d.Palette, sizeof d.Palette);
-  } else {
-    const uint8_t* src[4] = {frame, reinterpret_cast<const uint8_t*>(d.Palette), nullptr, nullptr};
-    const int srcStride[4] = {kFrameWidth, 0, 0, 0};
-    sws_scale(d.Scaler, src, srcStride, 0, kFrameHeight, d.Frame->data, d.Frame->linesize);
-  }
-  d.Frame->pts = static_cast<int64_t>(videoFrames_);
-  if (!Encode(false)) return false;
+  if (!impl_->WriteFrame(frame, static_cast<int64_t>(videoFrames_), error_)) return false;
   ++videoFrames_;
   return true;
 }
 
 bool AviWriter::WriteAudio(const uint8_t* data, size_t bytes) {
   if (!IsOpen()) return Fail("no AVI open");
-  Impl& d = *impl_;
-  const size_t samples = bytes / d.BlockAlign;
+  const size_t samples = bytes / blockAlign_;
   if (samples == 0) return true;
-  const size_t whole = samples * d.BlockAlign;
-  AVPacket* p = d.Packet;
-  if (av_new_packet(p, static_cast<int>(whole)) < 0) return Fail("out of memory");
-  std::memcpy(p->data, data, whole);
-  p->stream_index = d.AudioStream->index;
-  p->pts = p->dts = av_rescale_q(static_cast<int64_t>(audioSamples_), {1, static_cast<int>(d.SampleRate)},
-                                 d.AudioStream->time_base);
-  p->duration = av_rescale_q(static_cast<int64_t>(samples), {1, static_cast<int>(d.SampleRate)},
-                             d.AudioStream->time_base);
-  p->flags |= AV_PKT_FLAG_KEY;
-  const int rc = av_interleaved_write_frame(d.Format, p);
-  if (rc < 0) return Fail("cannot write the AVI (" + AvError(rc) + ")");
+  if (!impl_->WriteAudio(data, samples, audioSamples_, error_)) return false;
   audioSamples_ += samples;
   return true;
 }
 
 bool AviWriter::Close() {
   if (!IsOpen()) return false;
-  Impl& d = *impl_;
-  bool ok = error_.empty();
-  if (d.HeaderWritten) {
-    ok = Encode(true) && ok;
-    const int rc = av_write_trailer(d.Format);
-    if (rc < 0) ok = Fail("cannot complete the AVI (" + AvError(rc) + ")");
-  }
-  if (d.Format && d.Format->pb) {
-    if (d.Format->pb->error < 0) ok = Fail("cannot write the AVI (" + AvError(d.Format->pb->error) + ")");
-    if (avio_closep(&d.Format->pb) < 0) ok = Fail("cannot write the AVI");
-  }
-  Release();
-  return ok;
+  // A write that failed along the way keeps the file from counting as good.
+  const bool ok = error_.empty();
+  const bool closed = impl_->Close(error_);
+  impl_.reset();
+  return ok && closed;
 }
 
 void Recording::BeginSampling(Machine& m, uint32_t rate, uint32_t channels, uint32_t bits) {

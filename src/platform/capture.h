@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "devices/psg.h"
+#include "platform/avi_backend.h"
 #include "devices/renderer.h"
 #include "platform/image_writer.h"
 #include "platform/wav_writer.h"
@@ -120,19 +121,10 @@ class StillSeries {
 
 // ---- Recordings ----
 
-struct VideoEncoderChoice {
-  std::string Name;         // libavcodec encoder name, "rawvideo" for uncompressed
-  std::string Description;  // shown in the chooser
-};
 // Encoders that can open at 768 x 576, 50 frames a second and whose streams
-// AVI can hold, uncompressed first.
+// AVI can hold, uncompressed first. Loads the AVI module; without it the
+// list holds the uncompressed entry alone.
 std::vector<VideoEncoderChoice> UsableVideoEncoders();
-
-struct AviOptions {
-  std::string Encoder = "rawvideo";
-  int KeyFrameEvery = 0;  // 0: the encoder's default
-  int64_t BitRate = 0;    // bits per second, 0: the encoder's default
-};
 
 class AviWriter {
  public:
@@ -141,8 +133,9 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Creates the file. On failure nothing is left open and the half-written
-  // file is removed.
+  // Creates the file, loading the AVI module on first use (a missing module
+  // is an error saying so). On failure nothing is left open and the
+  // half-written file is removed.
   bool Open(const std::filesystem::path& file, const AviOptions& options, uint32_t sampleRate, uint32_t channels,
             uint32_t bitsPerSample);
   // One 768 x 576 frame (FrameBitmap layout).
@@ -157,12 +150,10 @@ class AviWriter {
   uint64_t AudioSamples() const { return audioSamples_; }
 
  private:
-  struct Impl;
   bool Fail(const std::string& what);
-  bool Encode(bool flush);
-  void Release();
 
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<AviBackend> impl_;
+  uint32_t blockAlign_ = 0;
   std::string error_;
   uint64_t videoFrames_ = 0;
   uint64_t audioSamples_ = 0;

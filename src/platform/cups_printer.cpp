@@ -1,6 +1,7 @@
 #include "platform/cups_printer.h"
 
 #include <cups/cups.h>
+#include <dlfcn.h>
 
 #include <iostream>
 
@@ -8,8 +9,53 @@ namespace {
 
 constexpr char kJobTitle[] = "CPC printout";
 
-std::string CupsError() {
-  const char* text = cupsLastErrorString();
+// libcups is opened the first time a print job needs it: linked in, it and
+// the ~30 libraries behind it (TLS, Kerberos, Avahi) were loaded at every
+// start of the programs, printing or not.
+struct CupsLibrary {
+  decltype(&cupsGetNamedDest) GetNamedDest;
+  decltype(&cupsFreeDests) FreeDests;
+  decltype(&cupsLastError) LastError;
+  decltype(&cupsLastErrorString) LastErrorString;
+  decltype(&cupsCopyDestInfo) CopyDestInfo;
+  decltype(&cupsCheckDestSupported) CheckDestSupported;
+  decltype(&cupsFreeDestInfo) FreeDestInfo;
+  decltype(&cupsCreateJob) CreateJob;
+  decltype(&cupsStartDocument) StartDocument;
+  decltype(&cupsWriteRequestData) WriteRequestData;
+  decltype(&cupsFinishDocument) FinishDocument;
+};
+
+template <typename F>
+bool Resolve(void* library, F& function, const char* name) {
+  function = reinterpret_cast<F>(dlsym(library, name));
+  return function != nullptr;
+}
+
+// Null when the print system's library is not installed.
+const CupsLibrary* Cups() {
+  static const CupsLibrary* const cups = []() -> const CupsLibrary* {
+    void* library = dlopen("libcups.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    static CupsLibrary c;
+    const bool ok = Resolve(library, c.GetNamedDest, "cupsGetNamedDest") &&
+                    Resolve(library, c.FreeDests, "cupsFreeDests") &&
+                    Resolve(library, c.LastError, "cupsLastError") &&
+                    Resolve(library, c.LastErrorString, "cupsLastErrorString") &&
+                    Resolve(library, c.CopyDestInfo, "cupsCopyDestInfo") &&
+                    Resolve(library, c.CheckDestSupported, "cupsCheckDestSupported") &&
+                    Resolve(library, c.FreeDestInfo, "cupsFreeDestInfo") &&
+                    Resolve(library, c.CreateJob, "cupsCreateJob") &&
+                    Resolve(library, c.StartDocument, "cupsStartDocument") &&
+                    Resolve(library, c.WriteRequestData, "cupsWriteRequestData") &&
+                    Resolve(library, c.FinishDocument, "cupsFinishDocument");
+    return ok ? &c : nullptr;
+  }();
+  return cups;
+}
+
+std::string CupsError(const CupsLibrary& cups) {
+  const char* text = cups.LastErrorString();
   return text && *text ? text : "the print system did not answer";
 }
 
@@ -26,14 +72,19 @@ CupsPrinter::~CupsPrinter() {
 }
 
 std::string CupsPrinter::DefaultDestination(std::string* why) {
-  cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+  const CupsLibrary* cups = Cups();
+  if (!cups) {
+    if (why) *why = "the print system's library (libcups.so.2) is not installed";
+    return {};
+  }
+  cups_dest_t* dest = cups->GetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
   if (!dest) {
-    if (why) *why = cupsLastError() == IPP_STATUS_OK ? "no default printer is set" : CupsError();
+    if (why) *why = cups->LastError() == IPP_STATUS_OK ? "no default printer is set" : CupsError(*cups);
     return {};
   }
   std::string name = dest->name;
   if (dest->instance) name += std::string("/") + dest->instance;
-  cupsFreeDests(1, dest);
+  cups->FreeDests(1, dest);
   return name;
 }
 
@@ -93,27 +144,28 @@ void CupsPrinter::Worker() {
 void CupsPrinter::Send(const std::vector<uint8_t>& data) {
   const char* name = dest_.c_str();
   std::string error;
+  const CupsLibrary& cups = *Cups();  // Open found it, or no job is queued
   // Text is what an office printer prints readably (CUPS converts it for
   // the printer); a queue that takes no text, a raw one, gets the bytes.
   const char* format = CUPS_FORMAT_TEXT;
-  if (cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name, nullptr)) {
-    if (cups_dinfo_t* info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest)) {
-      if (!cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest, info, "document-format", CUPS_FORMAT_TEXT))
+  if (cups_dest_t* dest = cups.GetNamedDest(CUPS_HTTP_DEFAULT, name, nullptr)) {
+    if (cups_dinfo_t* info = cups.CopyDestInfo(CUPS_HTTP_DEFAULT, dest)) {
+      if (!cups.CheckDestSupported(CUPS_HTTP_DEFAULT, dest, info, "document-format", CUPS_FORMAT_TEXT))
         format = CUPS_FORMAT_RAW;
-      cupsFreeDestInfo(info);
+      cups.FreeDestInfo(info);
     }
-    cupsFreeDests(1, dest);
+    cups.FreeDests(1, dest);
   }
-  const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, name, kJobTitle, 0, nullptr);
+  const int job = cups.CreateJob(CUPS_HTTP_DEFAULT, name, kJobTitle, 0, nullptr);
   if (job == 0) {
-    error = CupsError();
-  } else if (cupsStartDocument(CUPS_HTTP_DEFAULT, name, job, kJobTitle, format, 1) != HTTP_STATUS_CONTINUE) {
-    error = CupsError();
+    error = CupsError(cups);
+  } else if (cups.StartDocument(CUPS_HTTP_DEFAULT, name, job, kJobTitle, format, 1) != HTTP_STATUS_CONTINUE) {
+    error = CupsError(cups);
   } else {
-    const bool written = cupsWriteRequestData(CUPS_HTTP_DEFAULT, reinterpret_cast<const char*>(data.data()),
-                                              data.size()) == HTTP_STATUS_CONTINUE;
-    const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, name) == IPP_STATUS_OK;
-    if (!written || !finished) error = CupsError();
+    const bool written = cups.WriteRequestData(CUPS_HTTP_DEFAULT, reinterpret_cast<const char*>(data.data()),
+                                               data.size()) == HTTP_STATUS_CONTINUE;
+    const bool finished = cups.FinishDocument(CUPS_HTTP_DEFAULT, name) == IPP_STATUS_OK;
+    if (!written || !finished) error = CupsError(cups);
   }
   if (error.empty()) return;
   const std::string message = "The print job for " + dest_ + " failed: " + error;

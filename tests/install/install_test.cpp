@@ -77,6 +77,25 @@ TEST_F(InstalledTree, HoldsProgramsDesktopEntryIconsManualAndManPages) {
   EXPECT_FALSE(fs::exists(Usr("bin/pellucidore-cpm")));
 }
 
+// The AVI encoder is a module the installed runner finds from its own place,
+// with no help from the environment.
+TEST_F(InstalledTree, RunnerRecordsAviThroughTheInstalledModule) {
+  std::vector<fs::path> modules;
+  for (const auto& entry : fs::recursive_directory_iterator(root_.path()))
+    if (entry.path().filename() == "pellucidore_avi.so") modules.push_back(entry.path());
+  ASSERT_EQ(modules.size(), 1u);
+  EXPECT_EQ(modules[0].parent_path().filename(), "pellucidore") << modules[0];
+  EXPECT_EQ(fs::relative(modules[0], Usr("")).begin()->string(), "lib") << modules[0];
+  ScratchDir start("install-avi");
+  const fs::path avi = start.path() / "run.avi";
+  const CommandResult run = RunCommand("env -u PELLUCIDORE_MODULE_DIR " + Quote(Usr("bin/pellucidore-cli")) +
+                                       " --start-dir " + Quote(start.path()) + " --benchmark --frames 3 --avi " +
+                                       Quote(avi));
+  EXPECT_EQ(run.status, 0) << run.out;
+  ASSERT_TRUE(fs::is_regular_file(avi)) << run.out;
+  EXPECT_GT(fs::file_size(avi), 3u * 768 * 576);
+}
+
 // The firmware ships with the program, unchanged, with Amstrad's condition
 // stated beside it; the installed runner reaches BASIC with no ROM folder.
 TEST_F(InstalledTree, HoldsTheCpcFirmwareUnchanged) {

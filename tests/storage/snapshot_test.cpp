@@ -751,7 +751,8 @@ std::string ScreenOf(const std::string& out) {
     size_t end = out.find('\n', at);
     if (end == std::string::npos) end = out.size();
     const std::string line = out.substr(at, end - at);
-    if (line.rfind("periods:", 0) != 0 && line.rfind("emulated speed:", 0) != 0) text += line + "\n";
+    if (line.rfind("start-up:", 0) != 0 && line.rfind("periods:", 0) != 0 && line.rfind("emulated speed:", 0) != 0)
+      text += line + "\n";
     at = end + 1;
   }
   return text;
