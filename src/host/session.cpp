@@ -207,10 +207,12 @@ void Session::OpenSound() {
   }
 }
 
-SoundSettings Session::CardSound() const {
-  return SoundSettings{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
-                       static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
+SoundSettings SoundCardFormat(const Settings& s) {
+  return SoundSettings{s.SOUNDENABLED, static_cast<uint32_t>(s.CHANNELS), static_cast<uint32_t>(s.SAMPLERATE),
+                       static_cast<uint32_t>(s.BITSPERSAMPLE)};
 }
+
+SoundSettings Session::CardSound() const { return SoundCardFormat(settings_); }
 
 SoundFormat Session::RecordingFormat(uint32_t rateWanted) const {
   SoundFormat f;

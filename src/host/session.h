@@ -55,6 +55,10 @@ struct DeviceSetup {
 };
 DeviceSetup DevicesFromSettings(const Settings& s);
 
+// What the sound card plays: the profile's format (SOUNDENABLED, CHANNELS,
+// SAMPLERATE, BITSPERSAMPLE).
+SoundSettings SoundCardFormat(const Settings& s);
+
 // The PSG's output format.
 struct SoundFormat {
   uint32_t SampleRate = 44100, Channels = 2, BitsPerSample = 16;
