@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/emulation_thread.h"
 #include "core/machine.h"
 #include "debugger/run_control.h"
 #include "devices/screen_text.h"
@@ -23,20 +22,14 @@
 #include "frontend/benchmark.h"
 #include "frontend/machine_models.h"
 #include "frontend/open_files.h"
-#include "platform/wav_writer.h"
 #include "frontend/settings.h"
-#include "platform/serial_port.h"
+#include "host/session.h"
+#include "host/version.h"
 #include "storage/new_images.h"
 #include "platform/image_writer.h"
 #include "storage/snapshot.h"
 #include "storage/tape.h"
-#include "platform/capture.h"
-#include "platform/cups_printer.h"
-#include "platform/parport_printer.h"
 
-#ifndef PELLUCIDORE_VERSION
-#define PELLUCIDORE_VERSION "1.1"
-#endif
 
 namespace {
 
@@ -51,6 +44,7 @@ struct CliOptions {
   int frames = -1;
   double seconds = -1;
   int speedPercent = 100;
+  bool speedGiven = false;
   bool benchmark = false;
   std::string serialPort;
   int printerMode = -1;
@@ -112,31 +106,17 @@ std::string TypingText(const std::string& arg) {
   return text;
 }
 
-class CliHooks : public PeriodHooks {
+// The runner's side of the session: messages become lines on stderr.
+class CliHost : public Host {
  public:
-  // --wav: the samples each period added to the PSG's ring.
-  WavWriter* Wav = nullptr;
-  // --avi: the picture and the sound of every period.
-  Recording* Avi = nullptr;
-  // --benchmark: the window's per-period work.
+  // --benchmark: the window's per-period work, into buffers nobody reads.
   BenchmarkLoad* Bench = nullptr;
-  void PublishFrame(Machine& m) override {
-    if (Bench) Bench->PublishFrame(m);
+  void Audio(Machine& m) override {
+    if (!Bench) return;
+    Bench->PublishFrame(m);
+    Bench->SubmitSound(m);
   }
-  void SubmitSound(Machine& m) override {
-    if (Bench) Bench->SubmitSound(m);
-  }
-  void Capture(Machine& m) override {
-    if (Avi) Avi->Period(m);
-    if (!Wav) return;
-    samples_.clear();
-    PsgCollectSamples(m.Psg, cursor_, samples_);
-    Wav->Write(samples_.data(), samples_.size());
-  }
-
- private:
-  PsgRingCursor cursor_;
-  std::vector<uint8_t> samples_;
+  void Message(HostMessage, const std::string& text) override { std::cerr << "pellucidore-cli: " << text << "\n"; }
 };
 
 // --new-dsk / --new-hdd: write the blank image and report its final name.
@@ -157,40 +137,8 @@ int MakeNewImage(const CliOptions& opt) {
   return 0;
 }
 
-// Inserts a DSK file or an archive's DSK member, as the window's Load item
-// does; the message boxes become lines on stderr. A path from the settings
-// that no longer exists is skipped silently, as at the window's start-up.
-void InsertDrive(DriveImage& drive, const std::string& path, const std::string& member, bool explicitPath) {
-  std::vector<std::string> choices;
-  const InsertResult r = InsertDiskPath(drive, path, member, &choices);
-  for (const std::string& message : r.Messages) std::cerr << "pellucidore-cli: " << message << "\n";
-  switch (r.Status) {
-    case InsertStatus::Inserted: return;
-    case InsertStatus::Missing:
-      if (explicitPath) Fail("disk image not found: " + path);
-      return;
-    case InsertStatus::Refused: std::exit(2);
-    case InsertStatus::Choose: {
-      std::string list;
-      for (const std::string& c : choices) list += (list.empty() ? "" : ", ") + c;
-      Fail("several DSK files inside " + path + " (" + list + "): choose one with --zip-member");
-    }
-  }
-}
-
-// Puts every written byte into the image files before the process ends.
-void CloseDrives(Machine& m) {
-  for (DriveImage& drive : m.Fdc.Drives) {
-    EjectDisk(drive);
-    if (drive.WriteFailed) Fail("could not write to disk image " + drive.DiskPath);
-  }
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+void ParseArguments(int argc, char** argv, CliOptions& opt) {
   CLI::App app{"Pellucidore: Amstrad CPC 464/664/6128 emulator, headless runner", "pellucidore-cli"};
-  CliOptions opt;
   app.add_option("--start-dir", opt.startDir,
                  "Folder holding Pellux.ini and the default folders (default: the working directory)");
   app.add_option("--profile", opt.profile, "Machine profile to read instead of the last one (a .pfl file)");
@@ -270,7 +218,7 @@ int main(int argc, char** argv) {
   app.add_option("--trace-frames", rc.traceFrames, "Periods traced (default 1)")->check(CLI::PositiveNumber);
   // GNU style: --help and --version on stdout with status 0; a bad
   // argument is one line on stderr that points to --help.
-  app.set_version_flag("--version", "pellucidore-cli (Pellucidore) " PELLUCIDORE_VERSION,
+  app.set_version_flag("--version", std::string("pellucidore-cli (Pellucidore) ") + PellucidoreVersion(),
                        "Print the version and exit");
   app.footer(
       "Examples:\n"
@@ -283,29 +231,38 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
-    return app.exit(e);
+    std::exit(app.exit(e));
   } catch (const CLI::ParseError& e) {
     Fail(std::string(e.what()) + " (try 'pellucidore-cli --help')");
   }
+  opt.speedGiven = speedOption->count() > 0;
+}
 
-  if (!opt.newDsk.empty() || !opt.newHdd.empty()) return MakeNewImage(opt);
+// What the run is: its length and the devices it starts with.
+struct RunPlan {
+  long periods = 5 * kPeriodsPerSecond;
+  bool tapeKey = false;  // SPACE for the firmware's "Press PLAY" when typing ends
+};
 
+// Settings, profile and options into the session: the machine, its devices,
+// the typing and the recordings. Anything the user named that cannot be
+// used ends the run here, before the machine has run a period.
+RunPlan ConfigureSession(Session& session, CliOptions& opt) {
+  RunPlan plan;
   // The settings and the profile are read, never written: the runner must
   // not change a start directory it was pointed at.
   std::error_code ec;
-  const fs::path startDir = opt.startDir.empty() ? fs::current_path(ec) : fs::path(opt.startDir);
-  if (!fs::is_directory(startDir, ec)) Fail("start folder not found: " + startDir.string());
-  Settings settings = DefaultSettings(startDir);
-  LoadSettings(settings, MissingFile::Leave);
+  fs::path profile;
   if (!opt.profile.empty()) {
-    fs::path profile = opt.profile;
+    Settings paths = DefaultSettings(session.StartDir());
+    LoadSettings(paths, MissingFile::Leave);
+    profile = opt.profile;
     // A bare name that is not in the working folder is looked for in PFLDIR.
-    if (!fs::exists(profile, ec) && !profile.has_parent_path()) profile = fs::path(settings.PFLDIR) / profile;
+    if (!fs::exists(profile, ec) && !profile.has_parent_path()) profile = fs::path(paths.PFLDIR) / profile;
     if (!fs::is_regular_file(profile, ec)) Fail("profile not found: " + opt.profile);
-    LoadProfileFile(settings, profile);
-  } else {
-    LoadProfile(settings, MissingFile::Leave);
   }
+  session.LoadSettings(MissingFile::Leave, profile);
+  Settings& settings = session.GetSettings();
   if (!opt.model.empty()) ApplyModel(settings, *FindModel(opt.model));
   if (!opt.romDir.empty()) settings.ROMDIR = opt.romDir;
   // Files by content: disks fill drive A then B, unless named by --disk-a/-b.
@@ -345,7 +302,7 @@ int main(int argc, char** argv) {
   }
   if (LocateRom(config.RomDir, config.BuiltInRomDir, config.LowerRom).empty())
     Fail("lower ROM not found: " + (config.RomDir / config.LowerRom).string());
-  if (speedOption->count() > 0) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
+  if (opt.speedGiven) config.MicrosecondsPerTick = static_cast<uint32_t>(opt.speedPercent) * 200;
   if (opt.symbiface) config.SymbifaceEnabled = true;
   if ((!opt.hdd0.empty() || !opt.hdd1.empty()) && !config.SymbifaceEnabled)
     Fail("--hdd0 and --hdd1 need the SymbiFace II (--symbiface)");
@@ -354,119 +311,76 @@ int main(int argc, char** argv) {
   if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
     Fail("unknown picture format (use .png, .bmp, .jpg or .gif): " + opt.screenshot);
 
-  long periods = 5 * kPeriodsPerSecond;
-  if (opt.frames >= 0) periods = opt.frames;
-  if (opt.seconds >= 0) periods = std::lround(opt.seconds * kPeriodsPerSecond);
+  if (opt.frames >= 0) plan.periods = opt.frames;
+  if (opt.seconds >= 0) plan.periods = std::lround(opt.seconds * kPeriodsPerSecond);
 
-
-  auto machine = CreateMachine(config);
+  Machine& machine = session.CreateMachine(config);
   // Before the drives: a refused snapshot ends the run with no disk touched.
   if (!opt.snapshot.empty()) {
-    const SnapshotResult loaded = LoadSnapshot(*machine, opt.snapshot);
+    const SnapshotResult loaded = LoadSnapshot(machine, opt.snapshot);
     if (!loaded.Ok) Fail(loaded.Error);
     if (!loaded.Warning.empty()) std::cerr << "pellucidore-cli: " << loaded.Warning << "\n";
   }
-  {
-    DriveImage* drives = machine->Fdc.Drives;
-    drives[0].WriteProtected = settings.WRPROTECTION0 && !opt.writable;
-    drives[1].WriteProtected = settings.WRPROTECTION1 && !opt.writable;
-    if (!opt.diskA.empty() || !settings.FDD0.empty())
-      InsertDrive(drives[0], opt.diskA.empty() ? settings.FDD0 : opt.diskA,
-                  opt.diskA.empty() ? settings.COMPRFDD0 : opt.zipMember, !opt.diskA.empty());
-    if (!opt.diskB.empty() || !settings.FDD1.empty())
-      InsertDrive(drives[1], opt.diskB.empty() ? settings.FDD1 : opt.diskB,
-                  opt.diskB.empty() ? settings.COMPRFDD1 : opt.zipMember, !opt.diskB.empty());
+
+  // The settings' devices, with what the options name instead. Failing
+  // host devices are switched off, as in the window, and said so.
+  DeviceSetup devices = DevicesFromSettings(settings);
+  const std::string* named[2] = {&opt.diskA, &opt.diskB};
+  for (int i = 0; i < 2; ++i) {
+    if (opt.writable) devices.WriteProtected[i] = false;
+    if (named[i]->empty()) continue;
+    devices.Disk[i] = *named[i];
+    devices.ZipMember[i] = opt.zipMember;
+    devices.DiskNamed[i] = true;
   }
+  if (opt.printerMode >= 0)
+    devices.PrinterMode = static_cast<uint32_t>(opt.printerMode);
+  else if (!opt.printerDir.empty())
+    devices.PrinterMode = kPrinterRtfFile;
+  if (!opt.printerDir.empty()) devices.PrintDir = opt.printerDir;
+  if (!opt.serialPort.empty()) devices.SerialPort = opt.serialPort;
+  // The card's memory is read from the start directory but, like the
+  // settings, not written back (SessionMode). Images named on the command
+  // line must open; those from the profile are simply absent when missing.
+  devices.Hdd[0] = settings.HDD0PATH;
+  devices.Hdd[1] = settings.HDD1PATH;
+  const std::string* hdd[2] = {&opt.hdd0, &opt.hdd1};
+  for (int i = 0; i < 2; ++i) {
+    if (hdd[i]->empty()) continue;
+    devices.Hdd[i] = *hdd[i];
+    devices.HddNamed[i] = true;
+  }
+  if (const SessionError error = session.OpenDevices(devices)) {
+    if (error.Message.empty()) std::exit(2);
+    Fail(error.Message);
+  }
+
   std::string typed = TypingText(opt.typeText);
-  if (opt.autorun && machine->Fdc.Drives[0].Loaded) {
-    const DriveImage& a = machine->Fdc.Drives[0];
-    const std::string command = AutorunCommand(machine->Fdc.Drives[0], a.Source == kSourceZip ? a.ZipMember : a.DiskPath);
+  if (opt.autorun && machine.Fdc.Drives[0].Loaded) {
+    DriveImage& a = machine.Fdc.Drives[0];
+    const std::string command = AutorunCommand(a, a.Source == kSourceZip ? a.ZipMember : a.DiskPath);
     std::cerr << "pellucidore-cli: autorun: " << command << "\n";
     typed = AutoTypeTextFromLines(command) + typed;
   }
-  AutoTypeState typing;
-  const bool typingOn = StartAutoType(typing, typed);
+  AutoTypePacer& typing = session.Typing();
+  const bool typingOn = typing.Start(typed, static_cast<uint64_t>(opt.typeDelay * 1e6));
   // Without a length given, a run that types lasts until the typing is
   // done (100 ms a character at full speed) and one second more.
   if (typingOn && opt.frames < 0 && opt.seconds < 0)
-    periods = std::max(periods, std::lround((opt.typeDelay + typing.AutoTypeText.size() * 0.1 + 1.0) *
-                                            kPeriodsPerSecond * 20000.0 /
-                                            std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
-  CliHooks hooks;
-  WavWriter wav;
+    plan.periods = std::max(plan.periods, std::lround((opt.typeDelay + typing.State().AutoTypeText.size() * 0.1 + 1.0) *
+                                                      kPeriodsPerSecond * 20000.0 /
+                                                      std::max<uint32_t>(config.MicrosecondsPerTick, 1)));
+  const SoundFormat format = session.RecordingFormat(static_cast<uint32_t>(opt.sampleRate));
   if (!opt.wavFile.empty()) {
-    // The profile's sound format when there is a profile, else CD-like.
-    if (!opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec))
-      PsgSetOutputFormat(machine->Psg, opt.sampleRate ? opt.sampleRate : config.SampleRate, config.SoundChannels,
-                         config.BitsPerSample);
-    else
-      PsgSetOutputFormat(machine->Psg, opt.sampleRate ? opt.sampleRate : 44100, 2, 16);
-    machine->Psg.SamplingEnabled = 1;  // no device: the recording alone takes the samples
-    if (!wav.Open(opt.wavFile, machine->Psg.SampleRate, machine->Psg.Channels, machine->Psg.BitsPerSample))
-      Fail(wav.Error());
-    hooks.Wav = &wav;
-    hooks.Capture(*machine);  // places the ring cursor
+    if (const std::string error = session.StartWav(opt.wavFile, format); !error.empty()) Fail(error);
   }
-  Recording avi;
   if (!opt.aviFile.empty()) {
-    // Sound as for --wav: the profile's format, else CD-like.
-    const bool profile = !opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec);
-    if (!avi.StartAvi(*machine, opt.aviFile, AviOptions{.Encoder = opt.aviCodec},
-                      opt.sampleRate ? opt.sampleRate : (profile ? config.SampleRate : 44100),
-                      profile ? config.SoundChannels : 2,
-                      profile ? config.BitsPerSample : 16))
-      Fail(avi.Error());
-    hooks.Avi = &avi;
-  }
-  BenchmarkLoad benchLoad;
-  if (opt.benchmark) {
-    // Sound on as in the window: the profile's format, else CD-like; a
-    // recording's format, set above, stays.
-    const bool profile = !opt.profile.empty() || fs::is_regular_file(ProfilePath(settings), ec);
-    benchLoad.Start(*machine, profile ? config.SampleRate : 44100, profile ? config.SoundChannels : 2,
-                    profile ? config.BitsPerSample : 16);
-    hooks.Bench = &benchLoad;
-  }
-  // Typing is paced by machine time: one step per 50 ms, at most one per
-  // period so a fast machine still sees each press for a whole period.
-  uint64_t machineMicroseconds = 0;
-  uint64_t nextTypingStep = static_cast<uint64_t>(opt.typeDelay * 1e6);
-  bool typingActive = typingOn;
-
-  // SERIAL, PARMODE and PRINTDIR unless the options say otherwise. Failing
-  // host devices are switched off, as in the window, and said so.
-  {
-    const std::string port = opt.serialPort.empty() ? settings.SERIAL : opt.serialPort;
-    const std::string message = SerialOpen(machine->Serial, port, MakeHostSerialPort());
-    if (!message.empty()) std::cerr << "pellucidore-cli: " << message << "\n";
-  }
-  uint32_t printerMode = config.PrinterMode;
-  if (opt.printerMode >= 0)
-    printerMode = static_cast<uint32_t>(opt.printerMode);
-  else if (!opt.printerDir.empty())
-    printerMode = kPrinterRtfFile;
-  machine->Printer.PrintDir = opt.printerDir.empty() ? fs::path(settings.PRINTDIR) : fs::path(opt.printerDir);
-  CupsPrinter defaultPrinter;
-  defaultPrinter.SetErrorHandler([](const std::string& message) { std::cerr << "pellucidore-cli: " << message << "\n"; });
-  ParportPrinter lptPrinter(MakePpdevDevice());
-  lptPrinter.Configure(settings.LPTADDRESS, settings.LPTMODE);
-  machine->Printer.DefaultPrinter = &defaultPrinter;
-  machine->Printer.Lpt = &lptPrinter;
-  if (const std::string message = PrinterSetMode(*machine, printerMode); !message.empty())
-    std::cerr << "pellucidore-cli: " << message << "\n";
-  // The card's memory is read from the start directory but, like the
-  // settings, not written back. Images named on the command line must open;
-  // those from the profile are simply absent when missing, as in the program.
-  if (config.SymbifaceEnabled) {
-    SymbifaceStart(*machine, startDir, settings.HDD0PATH, settings.HDD1PATH);
-    for (int drive = 0; drive < 2; ++drive) {
-      const std::string& path = drive == 0 ? opt.hdd0 : opt.hdd1;
-      if (path.empty()) continue;
-      if (std::string error = SymbifaceOpenImage(machine->Symbiface, drive, path); !error.empty()) Fail(error);
-    }
+    if (const std::string error = session.StartAvi(opt.aviFile, AviOptions{.Encoder = opt.aviCodec}, format);
+        !error.empty())
+      Fail(error);
   }
 
-  TapeDeck& tape = machine->Tape;
+  TapeDeck& tape = machine.Tape;
   if (!opt.tape.empty()) {
     TapeLoadResult loaded = LoadTapeImage(opt.tape);
     if (!loaded.Image) Fail(loaded.Error);
@@ -475,14 +389,28 @@ int main(int argc, char** argv) {
     tape.AutoPlay = true;
   }
   if (!opt.tapeRecord.empty()) TapeRecord(tape);
-  const bool fastTape = settings.FASTTAPE && !opt.noFastTape;
-  uint32_t tapeMessages = 0;
+  plan.tapeKey = (!opt.tape.empty() || !opt.tapeRecord.empty()) && typingOn;
+  return plan;
+}
+
+// The periods, paced at real time unless benchmarking or loading fast from
+// tape. Returns the periods run and the wall time they took.
+struct RunTimes {
+  long periods = 0;
+  double wallSeconds = 0;
+  double startupSeconds = 0;  // program start to the first period
+};
+
+RunTimes Run(Session& session, const CliOptions& opt, const RunPlan& plan, RunControl& control) {
+  Machine& machine = session.GetMachine();
+  TapeDeck& tape = machine.Tape;
+  const bool fastTape = session.GetSettings().FASTTAPE && !opt.noFastTape;
+  uint64_t machineMicroseconds = 0;
   // The firmware asks "Press PLAY then any key:" (or REC and PLAY) and starts the motor only
   // after the key. When the typing is over and the motor has not run a
   // second later, the runner presses SPACE once for the user; text that
   // already pressed a key has started the motor by then.
-  enum class TapeKey { Waiting, Pressed, Done } tapeKey =
-      (opt.tape.empty() && opt.tapeRecord.empty()) || !typingOn ? TapeKey::Done : TapeKey::Waiting;
+  enum class TapeKey { Waiting, Pressed, Done } tapeKey = plan.tapeKey ? TapeKey::Waiting : TapeKey::Done;
   uint64_t tapeKeyAt = 0;
   // Held for three periods: the firmware takes a key only once two of its
   // scans, 20 ms apart, have seen it down.
@@ -492,44 +420,31 @@ int main(int argc, char** argv) {
   const auto start = Clock::now();
   const double startup = SecondsSinceProgramStart();
   auto next = start;
-  RunControl control;
-  if (const std::string error = control.Setup(*machine, opt.control); !error.empty()) Fail(error);
+  long periods = plan.periods;
   for (long i = 0; i < periods; ++i) {
-    control.BeforePeriod(*machine, i);
-    RunPeriod(*machine, hooks);
-    if (control.AfterPeriod(*machine, i)) {
+    control.BeforePeriod(machine, i);
+    session.RunPeriod();  // AutoType steps at its end
+    if (control.AfterPeriod(machine, i)) {
       periods = i + 1;
       break;
     }
-    machineMicroseconds += machine->MicrosecondsPerTick;
-    if (typingActive && machineMicroseconds >= nextTypingStep) {
-      typingActive = AutoTypeStep(typing, machine->Keyboard);
-      nextTypingStep = std::max(nextTypingStep + 50000, machineMicroseconds);
-    } else if (typingActive && machineMicroseconds + machine->MicrosecondsPerTick >= nextTypingStep) {
-      // Steps fall on period ends, which drift through the firmware's
-      // keyboard scan every 12.5 s (a period is 32 us longer than a frame);
-      // SHIFT a period early keeps a shifted key from being read alone.
-      AutoTypeShiftAhead(typing, machine->Keyboard);
-    }
+    machineMicroseconds += machine.MicrosecondsPerTick;
     if (tapeKey == TapeKey::Pressed) {
       // Let go whether or not the motor started meanwhile: no key stays down.
       if (machineMicroseconds >= tapeKeyAt + kTapeKeyHold) {
-        MatrixRelease(machine->Keyboard, 5, 7);
+        MatrixRelease(machine.Keyboard, 5, 7);
         tapeKey = TapeKey::Done;
       }
     } else if (tapeKey == TapeKey::Waiting && (tape.Motor || TapeMoving(tape))) {
       tapeKey = TapeKey::Done;
-    } else if (tapeKey == TapeKey::Waiting && !typingActive) {
+    } else if (tapeKey == TapeKey::Waiting && !session.Typing().Active()) {
       if (tapeKeyAt == 0) tapeKeyAt = machineMicroseconds + 1000000;
       if (machineMicroseconds >= tapeKeyAt) {
-        MatrixPress(machine->Keyboard, 5, 7);  // SPACE
+        MatrixPress(machine.Keyboard, 5, 7);  // SPACE
         tapeKey = TapeKey::Pressed;
       }
     }
-    if (const uint32_t serial = tape.MessageSerial.load(); serial != tapeMessages) {
-      tapeMessages = serial;
-      std::cerr << "pellucidore-cli: " << tape.Message << "\n";
-    }
+    session.Poll();  // tape messages
     if (fastTape && TapeFastLoading(tape)) {
       next = Clock::now();  // fast loading: no sleep, and no catching up after it
     } else if (!opt.benchmark && i + 1 < periods) {
@@ -539,34 +454,63 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_until(next);
     }
   }
-  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  PrinterStop(*machine);  // completes (or removes) the print file
-  SerialClose(machine->Serial);
-  SymbifaceCloseImages(machine->Symbiface);
-  CloseDrives(*machine);
+  return {periods, std::chrono::duration<double>(Clock::now() - start).count(), startup};
+}
+
+// Devices closed (every file complete), then the files and lines the
+// options asked for.
+int WriteOutputs(Session& session, const CliOptions& opt, const RunTimes& times, RunControl& control) {
+  Machine& machine = session.GetMachine();
+  if (const std::string error = session.CloseDevices(); !error.empty()) Fail(error);
   if (!opt.tapeRecord.empty()) {
-    if (const std::string error = WriteRecordedCdt(tape, opt.tapeRecord); !error.empty()) Fail(error);
+    if (const std::string error = WriteRecordedCdt(machine.Tape, opt.tapeRecord); !error.empty()) Fail(error);
   }
-  if (!opt.wavFile.empty() && !wav.Close()) Fail("cannot write " + opt.wavFile + ": " + wav.Error());
+  if (const std::string error = session.StopRecordings(); !error.empty()) Fail(error);
   if (!opt.saveSnapshot.empty()) {
-    const SnapshotResult saved = SaveSnapshot(*machine, opt.saveSnapshot, opt.snapshotVersion);
+    const SnapshotResult saved = SaveSnapshot(machine, opt.saveSnapshot, opt.snapshotVersion);
     if (!saved.Ok) Fail(saved.Error);
   }
-  if (!opt.aviFile.empty() && !avi.Stop(*machine)) Fail("cannot write " + opt.aviFile + ": " + avi.Error());
-  if (const std::string error = control.Finish(*machine); !error.empty()) Fail(error);
+  if (const std::string error = control.Finish(machine); !error.empty()) Fail(error);
 
   if (opt.benchmark) {
-    const double emulated = static_cast<double>(periods) * 0.02 * machine->MicrosecondsPerTick / 20000.0;
-    std::fputs(BenchmarkReport({startup, periods, emulated, wall}).c_str(), stdout);
+    const double emulated = static_cast<double>(times.periods) * 0.02 * machine.MicrosecondsPerTick / 20000.0;
+    std::fputs(BenchmarkReport({times.startupSeconds, times.periods, emulated, times.wallSeconds}).c_str(), stdout);
   }
   if (!opt.screenshot.empty()) {
-    const ImageResult written = WriteImage(opt.screenshot, &machine->Video.FrameBitmap[0][0], kFrameWidth,
-                                           kFrameHeight, FramePalette(), settings.JPGQUALITY);
+    const ImageResult written = WriteImage(opt.screenshot, &machine.Video.FrameBitmap[0][0], kFrameWidth,
+                                           kFrameHeight, FramePalette(), session.GetSettings().JPGQUALITY);
     if (!written.Ok) Fail(written.Error);
   }
   if (opt.screenText) {
-    for (const std::string& line : ScreenText(*machine)) std::printf("%s\n", line.c_str());
+    for (const std::string& line : ScreenText(machine)) std::printf("%s\n", line.c_str());
   }
   std::fputs(control.Report().c_str(), stdout);
   return control.ExitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions opt;
+  ParseArguments(argc, argv, opt);
+  if (!opt.newDsk.empty() || !opt.newHdd.empty()) return MakeNewImage(opt);
+
+  std::error_code ec;
+  const fs::path startDir = opt.startDir.empty() ? fs::current_path(ec) : fs::path(opt.startDir);
+  if (!fs::is_directory(startDir, ec)) Fail("start folder not found: " + startDir.string());
+  CliHost host;
+  Session session(host, startDir, SessionMode{.HostAudio = false, .KeepPersistent = false});
+  const RunPlan plan = ConfigureSession(session, opt);
+  BenchmarkLoad bench;
+  if (opt.benchmark) {
+    // Sound on as in the window, at the recording format (a recording
+    // already started keeps its own).
+    const SoundFormat format = session.RecordingFormat(static_cast<uint32_t>(opt.sampleRate));
+    bench.Start(session.GetMachine(), format.SampleRate, format.Channels, format.BitsPerSample);
+    host.Bench = &bench;
+  }
+  RunControl control;
+  if (const std::string error = control.Setup(session.GetMachine(), opt.control); !error.empty()) Fail(error);
+  const RunTimes times = Run(session, opt, plan, control);
+  return WriteOutputs(session, opt, times, control);
 }

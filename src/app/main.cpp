@@ -10,10 +10,7 @@
 #include <exception>
 
 #include "frontend/qt/main_window.h"
-
-#ifndef PELLUCIDORE_VERSION
-#define PELLUCIDORE_VERSION "1.1"
-#endif
+#include "host/version.h"
 
 namespace {
 
@@ -22,7 +19,7 @@ namespace {
 bool AnsweredOnTerminal(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("pellucidore (Pellucidore) %s\n", PELLUCIDORE_VERSION);
+      std::printf("pellucidore (Pellucidore) %s\n", PellucidoreVersion());
       return true;
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

@@ -27,6 +27,8 @@
 
 #include "core/builtin_roms.h"
 #include "frontend/machine_models.h"
+#include "host/session.h"
+#include "host/version.h"
 #include "frontend/qt/autotype_dialog.h"
 #include "frontend/qt/file_opener.h"
 #include "frontend/qt/machine_config_dialog.h"
@@ -219,7 +221,7 @@ class MainWindow::Hooks : public PeriodHooks {
 
 MainWindow::MainWindow(const fs::path& startDir, QWidget* parent)
     : QMainWindow(parent), startDir_(startDir), hooks_(std::make_unique<Hooks>(*this)) {
-  setWindowTitle("Pellucidore 1.1");
+  setWindowTitle(QString("Pellucidore ") + PellucidoreVersion());
   setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
 
   // Settings and profile first: the window and the machine follow them.
@@ -546,8 +548,7 @@ void MainWindow::UpdateLamps() {
 
 void MainWindow::OpenDevices() {
   if (settings_.PADJOYSTICK) pads_.Open();
-  SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
-                      static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
+  const SoundSettings sound = SoundCardFormat(settings_);
   if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
     settings_.SOUNDENABLED = false;
     if (!sound_.Error.empty()) statusBar()->showMessage(QString::fromStdString("Sound off: " + sound_.Error), 5000);
@@ -596,8 +597,7 @@ void MainWindow::ApplyConfiguration() {
       mode != machine_->Printer.PrinterMode || (mode == kPrinterLpt && portChanged))
     failed = PrinterSetMode(*machine_, mode);
   SoundClose(sound_, machine_->Psg);
-  SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
-                      static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
+  const SoundSettings sound = SoundCardFormat(settings_);
   if (!SoundOpen(sound_, machine_->Psg, sound) && settings_.SOUNDENABLED) {
     settings_.SOUNDENABLED = false;
     if (!sound_.Error.empty()) failed = "Sound off: " + sound_.Error;

@@ -15,6 +15,7 @@
 #include <cstdio>
 
 #include "frontend/machine_models.h"
+#include "host/version.h"
 #include "frontend/qt/file_opener.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/main_window.h"
@@ -111,11 +112,11 @@ void MainWindow::BuildViewMenu(QMenu* menu) {
 
 QString MainWindow::AboutText() const {
   return QString(
-             "<p><b>Pellucidore</b><br>Version 1.1</p>"
+             "<p><b>Pellucidore</b><br>Version %3</p>"
              "<p><a href=\"%1\">%1</a><br><a href=\"mailto:%2\">%2</a></p>"
              "<p>Amstrad have kindly given their permission for the redistribution of their copyrighted "
              "material but retain that copyright</p>")
-      .arg(kHomePage, kContactMail);
+      .arg(kHomePage, kContactMail, PellucidoreVersion());
 }
 
 QString MainWindow::OpenFiles(const QStringList& files) { return opener_->Open(files, false, settings_.AUTORUN); }

@@ -1,0 +1,3 @@
+#include "host/version.h"
+
+const char* PellucidoreVersion() { return PELLUCIDORE_VERSION; }

@@ -1,0 +1,4 @@
+// The program's version, from the project version in CMakeLists.txt.
+#pragma once
+
+const char* PellucidoreVersion();
