@@ -325,7 +325,9 @@ fs::path CslRunner::Find(const fs::path& dir, const std::string& name, const fs:
 
 fs::path CslRunner::OutputPath(const fs::path& dir, const fs::path& fallback, const std::string& name,
                                const char* ext) const {
-  fs::path folder = dir.empty() ? fallback : (dir.is_absolute() ? dir : file_.Path.parent_path() / dir);
+  // Without a folder from the script or the owner, next to the script.
+  const fs::path base = file_.Path.parent_path();
+  const fs::path folder = dir.empty() ? (fallback.empty() ? base : fallback) : (dir.is_absolute() ? dir : base / dir);
   return folder / PathOf(name + ext);
 }
 
@@ -454,14 +456,22 @@ bool CslRunner::Execute(Machine& m, const CslLine& line) {
   std::error_code ec;
   if (c == "csl_version") {
   } else if (c == "reset") {
-    // Hard: every RAM byte cleared first; soft leaves that to the firmware,
-    // which clears only the 64 KB it uses.
-    if (a.empty() || Lower(a[0]) == "hard") {
-      std::memset(m.Memory.BaseRam, 0, sizeof m.Memory.BaseRam);
+    // The machine's reset is a power-on that clears RAM; soft keeps it, as
+    // the reset button does, and leaves the clearing to the firmware, which
+    // clears only the 64 KB it uses.
+    const bool soft = !a.empty() && Lower(a[0]) == "soft";
+    std::vector<uint8_t> base, expansion;
+    if (soft) {
+      base.assign(std::begin(m.Memory.BaseRam), std::end(m.Memory.BaseRam));
+      expansion.assign(std::begin(m.Memory.ExpansionRam), std::end(m.Memory.ExpansionRam));
+    } else {
       std::memset(m.Memory.ExpansionRam, 0, sizeof m.Memory.ExpansionRam);
     }
-    if (keyDown_) KeysService(m);
     ResetMachine(m);
+    if (soft) {
+      std::copy(base.begin(), base.end(), m.Memory.BaseRam);
+      std::copy(expansion.begin(), expansion.end(), m.Memory.ExpansionRam);
+    }
   } else if (c == "crtc_select") {
     uint32_t type = 0;
     CrtcNumber(a[0], type);

@@ -58,6 +58,6 @@ bool FindJoystickDirection(std::string_view name, CpcKeyPosition& key) { return 
 
 std::string CpcKeyNameList() {
   std::string list;
-  for (const NamedKey& k : kKeys) list += (list.empty() ? "" : ", ") + std::string(k.Name);
+  for (const NamedKey& k : kKeys) list.append(list.empty() ? "" : ", ").append(k.Name);
   return list;
 }
