@@ -135,7 +135,7 @@ TEST(CliWorkedExample, PasmoProgramPrintsStopsAndTraces) {
                                         "        call &BB5A\n        inc hl\n        jr next\n"
                                         "done:\n        jr done\n"
                                         "message:\n        db \"HELLO FROM CI\",0\n";
-  const std::string d = "'" + s.dir.string() + "/";
+  const std::string d = std::string("'").append(s.dir.string()).append("/");
   CommandResult r = RunCommand("pasmo " + d + "hello.asm' " + d + "hello.bin' " + d + "hello.sym'");
   ASSERT_EQ(r.status, 0) << r.out;
   std::ifstream bin(s.dir / "hello.bin", std::ios::binary);
