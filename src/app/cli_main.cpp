@@ -9,17 +9,20 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/machine.h"
+#include "debugger/csl.h"
 #include "debugger/run_control.h"
 #include "devices/screen_text.h"
 #include "core/builtin_roms.h"
 #include "frontend/autorun.h"
 #include "frontend/autotype.h"
 #include "frontend/benchmark.h"
+#include "frontend/cpc_key_names.h"
 #include "frontend/machine_models.h"
 #include "frontend/open_files.h"
 #include "frontend/settings.h"
@@ -76,7 +79,47 @@ struct CliOptions {
   std::string tapeRecord;    // recorded and written after the run
   bool noFastTape = false;
   RunControlOptions control;  // breakpoints, conditions that end the run, traces, dumps
+  std::string csl;                   // script run unattended; the run ends with it
+  bool ssm = false;                  // honour SSM screenshot requests
+  std::string screenshotDir;         // SSM and script pictures (default: STILLSDIR)
+  std::vector<std::string> presses;  // KEY@SECONDS
+  std::vector<std::string> joystick; // DIR@SECONDS
 };
+
+[[noreturn]] void Fail(const std::string& message);
+
+// --press and --joystick: a key held from At for kTimedKeyHold microseconds.
+// 100 ms spans five firmware scans, more than the two a press needs.
+constexpr uint64_t kTimedKeyHold = 100000;
+struct TimedKey {
+  uint64_t At;
+  CpcKeyPosition Key;
+  bool Down = false, Done = false;
+};
+
+std::vector<TimedKey> ParseTimedKeys(const std::vector<std::string>& args, bool joystick) {
+  std::vector<TimedKey> keys;
+  for (const std::string& arg : args) {
+    const auto at = arg.rfind('@');
+    const std::string option = joystick ? "--joystick" : "--press";
+    double seconds = -1;
+    try {
+      size_t used = 0;
+      if (at != std::string::npos && at + 1 < arg.size()) seconds = std::stod(arg.substr(at + 1), &used);
+      if (at != std::string::npos && used != arg.size() - at - 1) seconds = -1;
+    } catch (const std::exception&) {
+    }
+    if (at == std::string::npos || at == 0 || !(seconds >= 0) || seconds > 1e6)
+      Fail(option + " wants " + (joystick ? "DIR" : "KEY") + "@SECONDS: " + arg);
+    const std::string name = arg.substr(0, at);
+    CpcKeyPosition key;
+    if (joystick ? !FindJoystickDirection(name, key) : !FindCpcKey(name, key))
+      Fail(joystick ? "unknown joystick direction (UP, DOWN, LEFT, RIGHT, FIRE1, FIRE2): " + name
+                    : "unknown CPC key '" + name + "' (keys: " + CpcKeyNameList() + ")");
+    keys.push_back({static_cast<uint64_t>(std::llround(seconds * 1e6)), key});
+  }
+  return keys;
+}
 
 [[noreturn]] void Fail(const std::string& message) {
   std::cerr << "pellucidore-cli: " << message << "\n";
@@ -216,6 +259,14 @@ void ParseArguments(int argc, char** argv, CliOptions& opt) {
   app.add_option("--trace", rc.traceFile, "Write one line per instruction (address, bytes, text, registers) to FILE");
   app.add_option("--trace-from", rc.traceFrom, "First 20 ms period traced (default 0)")->check(CLI::NonNegativeNumber);
   app.add_option("--trace-frames", rc.traceFrames, "Periods traced (default 1)")->check(CLI::PositiveNumber);
+  app.add_option("--csl", opt.csl, "Run a CSL script unattended and unthrottled; the run ends with the script");
+  app.add_flag("--ssm", opt.ssm, "Honour SSM screenshot requests (ED LL ED HH) of the program (default: SSMENABLED)");
+  app.add_option("--screenshot-dir", opt.screenshotDir, "Folder for SSM and CSL pictures (default: STILLSDIR)");
+  app.add_option("--press", opt.presses,
+                 "Press a CPC key (key mapper name: A, RETURN, SPACE, COPY, f1, UP, ...) at SECONDS of machine "
+                 "time for 0.1 s: KEY@SECONDS (repeatable)");
+  app.add_option("--joystick", opt.joystick,
+                 "Push joystick 0 (UP, DOWN, LEFT, RIGHT, FIRE1, FIRE2) at SECONDS for 0.1 s: DIR@SECONDS (repeatable)");
   // GNU style: --help and --version on stdout with status 0; a bad
   // argument is one line on stderr that points to --help.
   app.set_version_flag("--version", std::string("pellucidore-cli (Pellucidore) ") + PellucidoreVersion(),
@@ -242,6 +293,7 @@ void ParseArguments(int argc, char** argv, CliOptions& opt) {
 struct RunPlan {
   long periods = 5 * kPeriodsPerSecond;
   bool tapeKey = false;  // SPACE for the firmware's "Press PLAY" when typing ends
+  std::vector<TimedKey> timedKeys;  // --press and --joystick
 };
 
 // Settings, profile and options into the session: the machine, its devices,
@@ -311,6 +363,12 @@ RunPlan ConfigureSession(Session& session, CliOptions& opt) {
   if (!opt.screenshot.empty() && ImageFormatOf(opt.screenshot) == ImageFormat::Unknown)
     Fail("unknown picture format (use .png, .bmp, .jpg or .gif): " + opt.screenshot);
 
+  plan.timedKeys = ParseTimedKeys(opt.presses, false);
+  for (const TimedKey& k : ParseTimedKeys(opt.joystick, true)) plan.timedKeys.push_back(k);
+  // Without a length given, the run outlasts the last timed key by a second.
+  for (const TimedKey& k : plan.timedKeys)
+    plan.periods = std::max(plan.periods, static_cast<long>((k.At + kTimedKeyHold) / 20000 + kPeriodsPerSecond));
+  if (!opt.csl.empty()) plan.periods = std::numeric_limits<long>::max();
   if (opt.frames >= 0) plan.periods = opt.frames;
   if (opt.seconds >= 0) plan.periods = std::lround(opt.seconds * kPeriodsPerSecond);
 
@@ -399,6 +457,7 @@ struct RunTimes {
   long periods = 0;
   double wallSeconds = 0;
   double startupSeconds = 0;  // program start to the first period
+  bool scriptFailed = false;  // a CSL script stopped on an error
 };
 
 RunTimes Run(Session& session, const CliOptions& opt, const RunPlan& plan, RunControl& control) {
@@ -421,6 +480,43 @@ RunTimes Run(Session& session, const CliOptions& opt, const RunPlan& plan, RunCo
   const double startup = SecondsSinceProgramStart();
   auto next = start;
   long periods = plan.periods;
+  std::vector<TimedKey> timedKeys = plan.timedKeys;
+  const Settings& settings = session.GetSettings();
+  // Pictures asked for by the program (SSM) or the script.
+  const fs::path pictureDir = opt.screenshotDir.empty() ? fs::path(settings.STILLSDIR) : fs::path(opt.screenshotDir);
+  auto writePicture = [&settings](const Machine& m, const fs::path& path) -> std::string {
+    std::error_code dirError;
+    if (path.has_parent_path()) fs::create_directories(path.parent_path(), dirError);
+    const ImageResult written = WriteImage(path.string(), &m.Video.FrameBitmap[0][0], kFrameWidth, kFrameHeight,
+                                           FramePalette(), settings.JPGQUALITY);
+    return written.Ok ? std::string() : written.Error;
+  };
+  if (opt.ssm || settings.SSMENABLED) {
+    machine.Ssm.Enabled = 1;
+    machine.Ssm.Handler = [&](Machine& m, const SsmRequest& r) {
+      if (r.Kind != SsmKind::Numbered) return;  // the others need a script
+      const fs::path path = pictureDir / (SsmPictureName(m.Crtc.Type, r.Code) + ".png");
+      if (const std::string error = writePicture(m, path); !error.empty())
+        std::cerr << "pellucidore-cli: " << error << "\n";
+    };
+  }
+  CslRunner script(CslHost{
+      .WriteScreenshot = writePicture,
+      .SelectCrtc = {},
+      .DiskDir = settings.DISKDIR,
+      .TapeDir = settings.TAPEDIR,
+      .SnapshotDir = settings.SNAPDIR,
+      .ScreenshotDir = pictureDir,
+      .Message = [](const std::string& line) { std::cerr << "pellucidore-cli: " << line << "\n"; },
+  });
+  bool scriptFailed = false;
+  if (!opt.csl.empty()) {
+    if (const std::string error = script.Start(machine, opt.csl); !error.empty()) Fail(error);
+    if (!script.Service(machine)) {
+      periods = 0;
+      scriptFailed = !script.Error().empty();
+    }
+  }
   for (long i = 0; i < periods; ++i) {
     control.BeforePeriod(machine, i);
     session.RunPeriod();  // AutoType steps at its end
@@ -429,6 +525,22 @@ RunTimes Run(Session& session, const CliOptions& opt, const RunPlan& plan, RunCo
       break;
     }
     machineMicroseconds += machine.MicrosecondsPerTick;
+    if (script.Running() && !script.Service(machine)) {
+      // The run ends with the script, after this period's outputs.
+      scriptFailed = !script.Error().empty();
+      periods = i + 1;
+      break;
+    }
+    for (TimedKey& k : timedKeys) {
+      if (!k.Down && !k.Done && machineMicroseconds >= k.At) {
+        MatrixPress(machine.Keyboard, k.Key.Line, k.Key.Bit);
+        k.Down = true;
+      } else if (k.Down && machineMicroseconds >= k.At + kTimedKeyHold) {
+        MatrixRelease(machine.Keyboard, k.Key.Line, k.Key.Bit);
+        k.Down = false;
+        k.Done = true;
+      }
+    }
     if (tapeKey == TapeKey::Pressed) {
       // Let go whether or not the motor started meanwhile: no key stays down.
       if (machineMicroseconds >= tapeKeyAt + kTapeKeyHold) {
@@ -447,14 +559,17 @@ RunTimes Run(Session& session, const CliOptions& opt, const RunPlan& plan, RunCo
     session.Poll();  // tape messages
     if (fastTape && TapeFastLoading(tape)) {
       next = Clock::now();  // fast loading: no sleep, and no catching up after it
-    } else if (!opt.benchmark && i + 1 < periods) {
+    } else if (!opt.benchmark && opt.csl.empty() && i + 1 < periods) {
       // Real time paces one period against the next; after the last one
       // there is nothing left to pace, so the run ends at once.
       next += std::chrono::milliseconds(20);
       std::this_thread::sleep_until(next);
     }
   }
-  return {periods, std::chrono::duration<double>(Clock::now() - start).count(), startup};
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  script.Stop(machine);
+  if (scriptFailed) std::cerr << "pellucidore-cli: " << script.Error() << "\n";
+  return {periods, wall, startup, scriptFailed};
 }
 
 // Devices closed (every file complete), then the files and lines the
@@ -485,6 +600,7 @@ int WriteOutputs(Session& session, const CliOptions& opt, const RunTimes& times,
     for (const std::string& line : ScreenText(machine)) std::printf("%s\n", line.c_str());
   }
   std::fputs(control.Report().c_str(), stdout);
+  if (times.scriptFailed) return 2;
   return control.ExitStatus();
 }
 

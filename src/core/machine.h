@@ -17,6 +17,7 @@
 #include "core/z80.h"
 #include "debugger/breakpoints.h"
 #include "debugger/port_log.h"
+#include "debugger/ssm.h"
 #include "devices/crtc.h"
 #include "devices/gate_array.h"
 #include "devices/ppi.h"
@@ -88,6 +89,7 @@ struct Machine {
   TapeDeck Tape;
   PortLogState PortLog;
   BreakState Breaks;
+  SsmState Ssm;
 
   // Frame loop.
   uint32_t MicrosecondsPerTick;  // steps per 20 ms period; 0 freezes the machine
@@ -133,6 +135,10 @@ struct MachineBus {
   void Z80Out(uint16_t port, uint8_t v) { ::Z80Out(M, port, v); }
   // Acceptance clears bit 5 of the gate array's line counter.
   void InterruptAccepted() { M.GateArray.IntCounter %= 32; }
+  // Only the ED codes the Z80 ignores come here: no cost elsewhere.
+  void UnusedEd(uint16_t pc, uint8_t op) {
+    if (M.Ssm.Enabled) [[unlikely]] SsmUnusedEd(M, pc, op);
+  }
 };
 
 // The loop's view: I/O instructions meet the devices at their bus cycle.

@@ -796,6 +796,7 @@ template <unsigned op, class Bus>
       StoreFlags(r, kFlags.szyxp[r.AF.B.H] | CarryIn(r));
       return 5;
     } else {
+      if constexpr (op == 0x7F && requires { bus.UnusedEd(pc, uint8_t{}); }) bus.UnusedEd(pc, op);
       return 2;
     }
     r.ShortAckFlag = 1;
@@ -806,7 +807,8 @@ template <unsigned op, class Bus>
 template <class Bus>
 inline unsigned ExecuteEd(Z80Registers& r, Bus& bus, uint16_t pc) {
   IncrementR(r);
-  switch (bus.ReadByte(uint16_t(pc + 1))) {
+  const uint8_t op = bus.ReadByte(uint16_t(pc + 1));
+  switch (op) {
 #define Z80_ED_CASE(n) \
   case (n): return Ed<(n)>(r, bus, pc);
     Z80_CASES64(Z80_ED_CASE, 0x40)
@@ -828,6 +830,8 @@ inline unsigned ExecuteEd(Z80Registers& r, Bus& bus, uint16_t pc) {
     case 0xBA: return BlockIn<-1, true>(r, bus, pc);
     case 0xBB: return BlockOut<-1, true>(r, bus, pc);
     default:
+      // A bus may want to see the codes the Z80 ignores (screenshot requests).
+      if constexpr (requires { bus.UnusedEd(pc, op); }) bus.UnusedEd(pc, op);
       r.PC = uint16_t(pc + 2);
       return 2;
   }

@@ -458,6 +458,7 @@ SettingsResult LoadSettings(Settings& s, MissingFile missing) {
   s.KEYJOYFIRE2 = ini.Int("MISC", "KEYJOYFIRE2", d.KEYJOYFIRE2);
   s.PADJOYSTICK = ini.Bool("MISC", "PADJOYSTICK", d.PADJOYSTICK);
   s.FASTTAPE = ini.Bool("MISC", "FASTTAPE", d.FASTTAPE);
+  s.SSMENABLED = ini.Bool("MISC", "SSMENABLED", d.SSMENABLED);
 
   if (state == FileState::Missing && missing == MissingFile::Create) {
     SettingsResult w = SaveSettings(s);
@@ -498,6 +499,7 @@ SettingsResult SaveSettings(const Settings& s) {
     ini.Set("MISC", "KEYJOYFIRE2", s.KEYJOYFIRE2);
     ini.Set("MISC", "PADJOYSTICK", s.PADJOYSTICK);
     ini.Set("MISC", "FASTTAPE", s.FASTTAPE);
+    ini.Set("MISC", "SSMENABLED", s.SSMENABLED);
   });
 }
 

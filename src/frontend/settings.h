@@ -60,6 +60,7 @@ struct Settings {
   bool VIDEODIALOG = false;
   bool FDDSOUNDENABLE = false;
   bool FASTTAPE = true;  // run unthrottled while the tape plays with the motor on
+  bool SSMENABLED = false;  // honour screenshot requests made with unused ED codes
   std::string LASTPROFILE = "/Default.pfl";  // file name with one leading "/"
   bool OVERLAY = false;
   int32_t OVERLAYCOLOR = 0;
