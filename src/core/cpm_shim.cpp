@@ -71,16 +71,17 @@ bool RunCpm(CpmMachine& m, std::ostream& out, uint64_t maxInstructions) {
   Z80Registers& cpu = m.Cpu;
   uint64_t done = 0;
   if (m.Finished) return true;
-  for (; done < maxInstructions; ++done) {
-    const uint16_t pc = cpu.PC;
-    if (pc <= kCpmBdosEntry) [[unlikely]] {
-      if (pc == 0) {
-        m.Finished = true;
-        break;
-      }
-      if (pc == kCpmBdosEntry) Bdos(m, out);
+  const auto atBdos = [](const Z80Registers& r) { return r.PC <= kCpmBdosEntry; };
+  while (done < maxInstructions) {
+    done += RunInstructions(cpu, m.Bus, maxInstructions - done, atBdos);
+    if (done == maxInstructions) break;
+    if (cpu.PC == 0) {
+      m.Finished = true;
+      break;
     }
+    if (cpu.PC == kCpmBdosEntry) Bdos(m, out);
     ExecuteInstruction(cpu, m.Bus);
+    ++done;
   }
   m.Instructions += done;
   return m.Finished;

@@ -13,6 +13,7 @@
 #include "core/z80.h"
 
 struct CpmBus {
+  static constexpr bool kQuiet = true;  // nothing here raises an interrupt
   alignas(64) std::array<uint8_t, 0x10000> Memory{};
 
   uint8_t ReadByte(uint16_t address) const { return Memory[address]; }

@@ -87,4 +87,10 @@ inline void ResetZ80(Z80Registers& r);
 template <class Bus>
 inline void ExecuteInstruction(Z80Registers& r, Bus& bus);
 
+// Up to max instructions with nothing between them, exactly as that many
+// ExecuteInstruction calls, stopping before one at which stop(r) holds;
+// returns how many ran. NopCounter is that of the last one.
+template <class Bus, class Stop>
+inline uint64_t RunInstructions(Z80Registers& r, Bus& bus, uint64_t max, Stop stop);
+
 #include "core/z80_ops.h"

@@ -1103,6 +1103,96 @@ template <class Bus>
   z80::ExecuteOpcode(r, bus);
 }
 
+// Opcode labels for the threaded loop: X256(f) calls f(h, l) for every pair
+// of hex digits.
+#define Z80_X16(f, h) \
+  f(h, 0) f(h, 1) f(h, 2) f(h, 3) f(h, 4) f(h, 5) f(h, 6) f(h, 7) \
+  f(h, 8) f(h, 9) f(h, A) f(h, B) f(h, C) f(h, D) f(h, E) f(h, F)
+#define Z80_X256(f) \
+  Z80_X16(f, 0) Z80_X16(f, 1) Z80_X16(f, 2) Z80_X16(f, 3) Z80_X16(f, 4) Z80_X16(f, 5) \
+  Z80_X16(f, 6) Z80_X16(f, 7) Z80_X16(f, 8) Z80_X16(f, 9) Z80_X16(f, A) Z80_X16(f, B) \
+  Z80_X16(f, C) Z80_X16(f, D) Z80_X16(f, E) Z80_X16(f, F)
+
+namespace z80 {
+
+// A bus none of whose accesses can raise the interrupt line, and that does
+// not time I/O (static constexpr bool kQuiet = true): once the line is low
+// and no I/O waits, nothing inside a run of instructions can change that.
+template <class Bus>
+concept QuietBus = Bus::kQuiet;
+
+// The threaded loop behind RunInstructions. Each opcode's body ends in its
+// own copy of the dispatch, so the host predicts the next opcode from the
+// one just run instead of from one shared jump. kWatchLine = false leaves
+// out the test for an interrupt or a waiting I/O instruction.
+template <bool kWatchLine, class Bus, class Stop>
+inline uint64_t RunThreaded(Z80Registers& r, Bus& bus, uint64_t max, Stop& stop) {
+  static const void* const kLabels[256] = {
+#define Z80_LABEL_ADDRESS(h, l) &&op_##h##l,
+      Z80_X256(Z80_LABEL_ADDRESS)
+#undef Z80_LABEL_ADDRESS
+  };
+  uint64_t left = max;
+  uint16_t pc;
+  unsigned nops = r.NopCounter;
+#define Z80_DISPATCH()                                                                                \
+  do {                                                                                                \
+    if (left == 0) goto out;                                                                          \
+    if (kWatchLine && ((r.InterruptRequest & r.IFF1 & r.InterruptEnableDelay) | r.IoDelay)) goto slow; \
+    if (stop(r)) goto out;                                                                            \
+    r.InterruptEnableDelay = 1;                                                                       \
+    r.ShortAckFlag = 0;                                                                               \
+    r.Halted = 0;                                                                                     \
+    IncrementR(r);                                                                                    \
+    pc = r.PC;                                                                                        \
+    --left;                                                                                           \
+    goto* kLabels[bus.ReadByte(pc)];                                                                  \
+  } while (0)
+  Z80_DISPATCH();
+slow:
+  if (stop(r)) goto out;
+  ExecuteInstruction(r, bus);
+  nops = r.NopCounter;
+  --left;
+  Z80_DISPATCH();
+#define Z80_LABEL_BODY(h, l)                          \
+  op_##h##l : nops = z80::Main<0x##h##l>(r, bus, pc); \
+  Z80_DISPATCH();
+  Z80_X256(Z80_LABEL_BODY)
+#undef Z80_LABEL_BODY
+#undef Z80_DISPATCH
+out:
+  // Only the last instruction's length is kept, as single steps leave it.
+  if (left != max) r.NopCounter = r.CountCycles ? nops : 1;
+  return max - left;
+}
+
+}  // namespace z80
+
+// Runs up to max instructions (or interrupt acceptances), exactly as that
+// many ExecuteInstruction calls would, but stops before an instruction at
+// which stop(r) holds. Returns how many ran. For callers that run many
+// instructions with no device time between them (the CP/M harness); inside
+// the run NopCounter is not kept up to date, only at its end.
+template <class Bus, class Stop>
+inline uint64_t RunInstructions(Z80Registers& r, Bus& bus, uint64_t max, Stop stop) {
+  if constexpr (z80::QuietBus<Bus>) {
+    uint64_t done = 0;
+    // A raised line or a waiting I/O instruction left from before: single
+    // steps until it is dealt with.
+    while ((r.InterruptRequest | r.IoDelay) && done < max && !stop(r)) {
+      ExecuteInstruction(r, bus);
+      ++done;
+    }
+    if (r.InterruptRequest | r.IoDelay) return done;
+    return done + z80::RunThreaded<false>(r, bus, max - done, stop);
+  } else {
+    return z80::RunThreaded<true>(r, bus, max, stop);
+  }
+}
+
+#undef Z80_X16
+#undef Z80_X256
 #undef Z80_CASES4
 #undef Z80_CASES16
 #undef Z80_CASES64
