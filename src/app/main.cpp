@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   }
 #endif
 
-  TMainCPCForm window(QDir::currentPath().toStdString());
+  MainWindow window(QDir::currentPath().toStdString());
   window.show();
   // Qt has taken its own options out of the arguments by now.
   QStringList files;

@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "core/machine.h"
-#include "debugger/qt/debug_form.h"
+#include "debugger/qt/debugger_window.h"
 #include "frontend/qt/main_window.h"
 #include "frontend/qt/qt_test_app.h"
 
@@ -37,13 +37,13 @@ void PutProgram(Machine& m) {
   PutRam(m, 0x5000, {0x3E, 0x2A, 0xC9});
 }
 
-QString PcLine(TDebugForm* form) {
+QString PcLine(DebuggerWindow* form) {
   for (int i = 0; i < form->ListBox1->count(); ++i)
     if (form->ListBox1->item(i)->text().mid(6, 1) == "*") return form->ListBox1->item(i)->text();
   return {};
 }
 
-int ListingRow(TDebugForm* form, const QString& address) {
+int ListingRow(DebuggerWindow* form, const QString& address) {
   for (int i = 0; i < form->ListBox1->count(); ++i)
     if (form->ListBox1->item(i)->text().mid(1, 4) == address) return i;
   return -1;
@@ -57,7 +57,7 @@ class RunPanelInMainWindowTest : public ::testing::Test {
     const std::filesystem::path start = dir.path().toStdString();
     std::filesystem::create_directories(start / "PROFILES");
     std::ofstream(start / "Pellux.ini") << "[FORMS]\nFORM3XPOS=10\nFORM3YPOS=10\n";
-    window = std::make_unique<TMainCPCForm>(start);
+    window = std::make_unique<MainWindow>(start);
     form = window->debugForm();
     window->ToolButton7->click();  // pauses and shows
     ASSERT_FALSE(window->EmulationRunning());
@@ -76,8 +76,8 @@ class RunPanelInMainWindowTest : public ::testing::Test {
   }
 
   QTemporaryDir dir;
-  std::unique_ptr<TMainCPCForm> window;
-  TDebugForm* form = nullptr;
+  std::unique_ptr<MainWindow> window;
+  DebuggerWindow* form = nullptr;
 };
 
 TEST_F(RunPanelInMainWindowTest, BreakpointStopsTheRunAndOpensTheWindowThenStepOverAndRunToCursor) {
@@ -161,12 +161,12 @@ class RunPanelTest : public ::testing::Test {
     m = CreateMachine(config);
     PutProgram(*m);
     m->Z80.PC = 0x4000;
-    form = std::make_unique<TDebugForm>(*m);
+    form = std::make_unique<DebuggerWindow>(*m);
     form->SetPaused(true);
     form->show();
   }
   std::unique_ptr<Machine> m;
-  std::unique_ptr<TDebugForm> form;
+  std::unique_ptr<DebuggerWindow> form;
 };
 
 TEST_F(RunPanelTest, ListRefusesBadEntriesAndRemovesAndDisables) {

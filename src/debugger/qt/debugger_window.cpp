@@ -1,4 +1,4 @@
-#include "debugger/qt/debug_form.h"
+#include "debugger/qt/debugger_window.h"
 
 #include <algorithm>
 
@@ -82,7 +82,7 @@ NavKey NavKeyOf(int key) {
 
 }  // namespace
 
-TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window), machine_(m), model_(m) {
+DebuggerWindow::DebuggerWindow(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window), machine_(m), model_(m) {
   setWindowTitle("Debugger");
 
   auto* toolBar = new QToolBar(this);
@@ -105,7 +105,7 @@ TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window
   ToolButton7->setChecked(model_.WhatZ80Sees());  // the view opens on it
   ToolButton5->setEnabled(model_.RomButtonEnabled());
   connect(ToolButton1, &QToolButton::clicked, this, &QWidget::close);
-  connect(ToolButton2, &QToolButton::clicked, this, &TDebugForm::Step);
+  connect(ToolButton2, &QToolButton::clicked, this, &DebuggerWindow::Step);
   connect(ToolButton3, &QToolButton::clicked, this, [this] {
     model_.GotoPc();
     ShowAll();
@@ -127,8 +127,8 @@ TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window
   breakpointList = new BreakpointList(model_);
   PageControl1->addTab(breakpointList, "Breakpoints");
   runControls = new RunControlBar(model_, [this] { return model_.ListingAddress(ListBox1->currentRow()); }, this);
-  connect(runControls, &RunControlBar::RunRequested, this, &TDebugForm::RunRequested);
-  connect(runControls, &RunControlBar::ViewsChanged, this, &TDebugForm::ShowAll);
+  connect(runControls, &RunControlBar::RunRequested, this, &DebuggerWindow::RunRequested);
+  connect(runControls, &RunControlBar::ViewsChanged, this, &DebuggerWindow::ShowAll);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 0, 4, 4);
@@ -144,7 +144,7 @@ TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window
   }
 }
 
-QWidget* TDebugForm::BuildCpuTab() {
+QWidget* DebuggerWindow::BuildCpuTab() {
   auto* page = new QWidget;
   auto* layout = new QHBoxLayout(page);
 
@@ -226,7 +226,7 @@ QWidget* TDebugForm::BuildCpuTab() {
   return page;
 }
 
-QWidget* TDebugForm::BuildChipTab() {
+QWidget* DebuggerWindow::BuildChipTab() {
   auto* page = new QWidget;
   auto* layout = new QHBoxLayout(page);
   auto newEdit = [&](QWidget* parent) {
@@ -290,7 +290,7 @@ QWidget* TDebugForm::BuildChipTab() {
   return page;
 }
 
-QWidget* TDebugForm::BuildDebugTab() {
+QWidget* DebuggerWindow::BuildDebugTab() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
   ListBox4 = new QListView(page);
@@ -315,7 +315,7 @@ QWidget* TDebugForm::BuildDebugTab() {
   return page;
 }
 
-void TDebugForm::SetPaused(bool paused) {
+void DebuggerWindow::SetPaused(bool paused) {
   paused_ = paused;
   setEnabled(paused);
   setWindowTitle(paused ? "Debugger" : "Debugger Disabled");
@@ -329,7 +329,7 @@ void TDebugForm::SetPaused(bool paused) {
   if (paused && isVisible()) RefreshViews();
 }
 
-void TDebugForm::PeriodEnded(const Machine& m) {
+void DebuggerWindow::PeriodEnded(const Machine& m) {
   if (!m.Breaks.Stopped || stopPosted_.exchange(true)) return;
   QMetaObject::invokeMethod(
       this,
@@ -340,13 +340,13 @@ void TDebugForm::PeriodEnded(const Machine& m) {
       Qt::QueuedConnection);
 }
 
-void TDebugForm::Step() {
+void DebuggerWindow::Step() {
   if (!paused_) return;
   model_.Step();
   ShowAll();
 }
 
-void TDebugForm::RefreshViews() {
+void DebuggerWindow::RefreshViews() {
   if (!paused_) return;
   // The monitor is a setting the profile may change between refreshes.
   model_.SetMonitor(machine_.Video.Monitor);
@@ -354,7 +354,7 @@ void TDebugForm::RefreshViews() {
   ShowAll();
 }
 
-void TDebugForm::ShowAll() {
+void DebuggerWindow::ShowAll() {
   ShowListing();
   ShowDump();
   ShowRegisters();
@@ -365,7 +365,7 @@ void TDebugForm::ShowAll() {
   breakpointList->Refresh();
 }
 
-void TDebugForm::ShowListing() {
+void DebuggerWindow::ShowListing() {
   {
     const QSignalBlocker block(ScrollBar1);
     ScrollBar1->setRange(0, model_.ListingMax());
@@ -374,7 +374,7 @@ void TDebugForm::ShowListing() {
   SetLines(ListBox1, model_.ListingLines());
 }
 
-void TDebugForm::ShowDump() {
+void DebuggerWindow::ShowDump() {
   {
     const QSignalBlocker block(ScrollBar2);
     ScrollBar2->setValue(model_.DumpPosition());
@@ -382,12 +382,12 @@ void TDebugForm::ShowDump() {
   SetLines(ListBox2, model_.DumpLines());
 }
 
-void TDebugForm::ShowRegisters() {
+void DebuggerWindow::ShowRegisters() {
   for (int i = 0; i < kRegisterFields; ++i)
     Edits[i]->setText(QString::fromStdString(model_.RegisterText(static_cast<RegisterField>(i))));
 }
 
-void TDebugForm::ShowChips() {
+void DebuggerWindow::ShowChips() {
   for (int i = 0; i < kCrtcEdits; ++i) Edits[kFirstCrtcEdit + i]->setText(QString::fromStdString(model_.CrtcText(i)));
   for (int i = 0; i < kPsgEdits; ++i) Edits[kFirstPsgEdit + i]->setText(QString::fromStdString(model_.PsgText(i)));
   const GateArrayView& ga = model_.GateArray();
@@ -407,7 +407,7 @@ void TDebugForm::ShowChips() {
   CheckBox3->setChecked(ga.LowerRomEnabled);
 }
 
-void TDebugForm::ShowPortLog() {
+void DebuggerWindow::ShowPortLog() {
   CheckBox1->setChecked(model_.PortLogEnabled());
   QStringList lines;
   for (const std::string& line : model_.PortLogLines()) lines.append(QString::fromStdString(line));
@@ -417,17 +417,17 @@ void TDebugForm::ShowPortLog() {
   ListBox4->scrollToBottom();
 }
 
-void TDebugForm::showEvent(QShowEvent* event) {
+void DebuggerWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   RefreshViews();
 }
 
-void TDebugForm::closeEvent(QCloseEvent* event) {
+void DebuggerWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   emit Closed();
 }
 
-bool TDebugForm::ListKey(QListWidget* list, int key) {
+bool DebuggerWindow::ListKey(QListWidget* list, int key) {
   if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp && key != Qt::Key_PageDown) return false;
   const int row = list->currentRow();
   if (list == ListBox1) {
@@ -444,7 +444,7 @@ bool TDebugForm::ListKey(QListWidget* list, int key) {
   return true;  // scrolled under the cursor, which stays on its edge line
 }
 
-bool TDebugForm::EditKey(QLineEdit* edit, QKeyEvent* event) {
+bool DebuggerWindow::EditKey(QLineEdit* edit, QKeyEvent* event) {
   const int index = static_cast<int>(std::find(Edits.begin(), Edits.end(), edit) - Edits.begin());
   const bool isRegister = index < kRegisterFields;
   const auto field = isRegister ? static_cast<RegisterField>(index) : RegisterField::PC;
@@ -479,7 +479,7 @@ bool TDebugForm::EditKey(QLineEdit* edit, QKeyEvent* event) {
   return !DebuggerModel::AcceptsKey(field, text[0].toLatin1());
 }
 
-bool TDebugForm::eventFilter(QObject* watched, QEvent* event) {
+bool DebuggerWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (watched == ListBox1 || watched == ListBox2) return ListKey(static_cast<QListWidget*>(watched), key->key());

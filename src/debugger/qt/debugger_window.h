@@ -32,10 +32,10 @@ class QToolButton;
 class BreakpointList;
 class RunControlBar;
 
-class TDebugForm : public QWidget {
+class DebuggerWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit TDebugForm(Machine& m, QWidget* parent = nullptr);
+  explicit DebuggerWindow(Machine& m, QWidget* parent = nullptr);
 
   DebuggerModel& model() { return model_; }
 
