@@ -205,7 +205,7 @@ void DebuggerModel::BuildListing() {
   while (static_cast<int>(listing_.size()) < kListingLines) {
     const uint16_t start = address;
     if (const std::string label = SymbolAt(symbols_, start); !label.empty()) {
-      listing_.push_back(" " + label + ":");
+      listing_.push_back(std::string(" ").append(label).append(":"));
       listingAddress_.push_back(-1);
       if (static_cast<int>(listing_.size()) == kListingLines) break;
     }

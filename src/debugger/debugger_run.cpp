@@ -115,19 +115,19 @@ std::vector<BreakpointRow> DebuggerModel::BreakpointRows() const {
       case BreakKind::Vsync:
         break;
       case BreakKind::ScanLine:
-        text += " " + std::to_string(bp.First);
+        text.append(" ").append(std::to_string(bp.First));
         break;
       case BreakKind::PortIn:
       case BreakKind::PortOut:
-        text += " " + Hex4(bp.Value) + "/" + Hex4(bp.Mask);
+        text.append(" ").append(Hex4(bp.Value)).append("/").append(Hex4(bp.Mask));
         break;
       default:
-        text += " " + Hex4(bp.First);
-        if (bp.Last != bp.First) text += "-" + Hex4(bp.Last);
+        text.append(" ").append(Hex4(bp.First));
+        if (bp.Last != bp.First) text.append("-").append(Hex4(bp.Last));
         break;
     }
-    if (!bp.Name.empty()) text += " (" + bp.Name + ")";
-    if (!bp.Condition.empty()) text += " if " + bp.Condition;
+    if (!bp.Name.empty()) text.append(" (").append(bp.Name).append(")");
+    if (!bp.Condition.empty()) text.append(" if ").append(bp.Condition);
     rows.push_back({i, std::move(text), bp.Enabled, bp.Hits});
   }
   return rows;
