@@ -174,6 +174,10 @@ uint32_t RunSteps(Machine& m) {
 }  // namespace
 
 void EmulateTick(Machine& m) {
+  // A machine stopped at a breakpoint stays at that boundary until the stop
+  // is cleared, even once the breakpoint that stopped it is gone.
+  if (m.Breaks.Stopped) [[unlikely]]
+    return;
   // The PSG runs lazily: up to the current microsecond when a register is
   // written, and to the end of the batch after the loop, which completes the
   // batch's sound buffer.

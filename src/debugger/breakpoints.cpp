@@ -238,6 +238,32 @@ bool Hit(Machine& m, size_t index, uint16_t address) {
   return true;
 }
 
+// A return instruction at PC: RET, RET cc, RETN, RETI and their ED mirrors.
+bool IsReturnAt(const Machine& m, uint16_t pc) {
+  const uint8_t op = ReadByte(m.Memory, pc);
+  if (op == 0xC9 || (op & 0xC7) == 0xC0) return true;
+  return op == 0xED && (ReadByte(m.Memory, static_cast<uint16_t>(pc + 1)) & 0xC7) == 0x45;
+}
+
+// A taken return pops exactly one word; a RET cc not taken leaves SP, and an
+// interrupt taken in its place pushes one.
+bool StepOutDone(Machine& m) {
+  BreakState& s = m.Breaks;
+  const uint16_t sp = m.Z80.SP;
+  if (s.ReturnSp >= 0 && sp == static_cast<uint16_t>(s.ReturnSp + 2)) {
+    s.StepOutLevel = -1;
+    s.ReturnSp = -1;
+    s.Stopped = 1;
+    s.HitIndex = -1;
+    s.HitAddress = m.Z80.PC;
+    s.Reason = "STEP OUT to " + Hex4(m.Z80.PC);
+    RebuildBreaks(s);
+    return true;
+  }
+  s.ReturnSp = sp >= s.StepOutLevel && IsReturnAt(m, m.Z80.PC) ? sp : -1;
+  return false;
+}
+
 }  // namespace
 
 bool ParseDebugNumber(std::string_view text, uint32_t& value) {
@@ -347,7 +373,7 @@ void ClearBreakpoints(BreakState& s) {
 }
 
 void RebuildBreaks(BreakState& s) {
-  s.Active = s.Trace ? 1 : 0;
+  s.Active = s.Trace || s.StepOutLevel >= 0 ? 1 : 0;
   s.Watching = 0;
   s.ExecuteMap.assign(0x10000, 0);
   for (const Breakpoint& bp : s.List) {
@@ -405,6 +431,9 @@ bool BreakBeforeInstruction(Machine& m) {
   BreakState& s = m.Breaks;
   const Z80Registers& z = m.Z80;
   if (s.Trace) s.Trace(m);
+  // Before the skip: stepping out of a routine that stands on its RET stops
+  // after that very RET.
+  if (s.StepOutLevel >= 0 && StepOutDone(m)) return true;
   if (s.SkipOnce) {  // the instruction the machine stopped before runs now
     s.SkipOnce = 0;
     return false;

@@ -64,6 +64,11 @@ struct BreakState {
   std::string Reason;
   uint16_t HitAddress = 0;  // the watched address or port
 
+  // Step out: stop at the boundary after a return instruction that popped a
+  // word at or above this stack level; -1 when off.
+  int32_t StepOutLevel = -1;
+  int32_t ReturnSp = -1;  // SP before the return instruction just met; -1 none
+
   // Loop bookkeeping.
   uint8_t SkipOnce = 0;  // after a stop, the next instruction is not checked again
   uint8_t LastVsync = 0;

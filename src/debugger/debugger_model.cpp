@@ -63,6 +63,29 @@ uint8_t PenColour(const Machine& m, int pen) {
 }
 uint32_t ScreenMode(const Machine& m) { return m.GateArray.ScreenMode; }
 
+// "$1234" operands that a symbol names become the name; bytes and index
+// offsets ("$05") stay numbers.
+std::string NameOperands(const std::string& text, const SymbolTable& symbols) {
+  if (symbols.ByAddress.empty()) return text;
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '$') {
+      size_t n = 0;
+      while (i + 1 + n < text.size() && HexDigit(text[i + 1 + n]) >= 0) ++n;
+      uint16_t value;
+      if (n == 4 && ParseHexEntry(std::string_view(text).substr(i + 1, 4), value)) {
+        if (std::string name = SymbolAt(symbols, value); !name.empty()) {
+          out += name;
+          i += 4;
+          continue;
+        }
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
 }  // namespace
 
 void StepInstruction(Machine& m) {
@@ -128,8 +151,20 @@ void DebuggerModel::Refresh() {
 }
 
 void DebuggerModel::Step() {
+  // A step from a stop leaves it behind: the next run checks from the
+  // instruction it reaches.
+  CancelRun();
+  BreakState& s = m_.Breaks;
+  s.Stopped = 0;
+  s.SkipOnce = 0;
   StepInstruction(m_);
   Refresh();
+}
+
+void DebuggerModel::GotoPc() {
+  centreOnPc_ = true;
+  Refresh();
+  centreOnPc_ = false;
 }
 
 void DebuggerModel::SetShowRom(bool on) {
@@ -156,7 +191,8 @@ void DebuggerModel::ComputeListingRange() {
   listingMax_ = std::max(0, count - kListingLines);
   // A PC off the walk's instruction boundaries leaves the listing where it was.
   // Near either end the listing cannot centre PC and stops at its limit.
-  const int wanted = pcIndex >= 0 ? pcIndex - kListingPcLine : listingPosition_;
+  const bool centre = followPc_ || centreOnPc_;
+  const int wanted = centre && pcIndex >= 0 ? pcIndex - kListingPcLine : listingPosition_;
   listingPosition_ = std::clamp(wanted, 0, listingMax_);
 }
 
@@ -165,9 +201,15 @@ void DebuggerModel::BuildListing() {
   uint16_t address = 0;
   for (int i = 0; i < listingPosition_; ++i) DisassembleOne(read, address);
   listing_.clear();
-  for (int line = 0; line < kListingLines; ++line) {
+  listingAddress_.clear();
+  while (static_cast<int>(listing_.size()) < kListingLines) {
     const uint16_t start = address;
-    const std::string text = DisassembleOne(read, address);
+    if (const std::string label = SymbolAt(symbols_, start); !label.empty()) {
+      listing_.push_back(std::string(" ").append(label).append(":"));
+      listingAddress_.push_back(-1);
+      if (static_cast<int>(listing_.size()) == kListingLines) break;
+    }
+    const std::string text = NameOperands(DisassembleOne(read, address), symbols_);
     const int length = static_cast<uint16_t>(address - start);
     std::string s = " ";
     AppendHex(s, start, 4);
@@ -185,7 +227,13 @@ void DebuggerModel::BuildListing() {
     s += "  ";
     s += text;
     listing_.push_back(std::move(s));
+    listingAddress_.push_back(start);
   }
+}
+
+std::optional<uint16_t> DebuggerModel::ListingAddress(int line) const {
+  if (line < 0 || line >= static_cast<int>(listingAddress_.size()) || listingAddress_[line] < 0) return std::nullopt;
+  return static_cast<uint16_t>(listingAddress_[line]);
 }
 
 void DebuggerModel::SetListingPosition(int position) {

@@ -7,14 +7,23 @@
 // machine; nothing but the scroll positions and the view modes is kept
 // between refreshes.
 //
-// Left out: breakpoints (there are none) and the window itself.
+// Running to a place (step over, step out, run to cursor) only sets up what
+// stops the machine: the caller then runs it (the window resumes the
+// emulation thread) and refreshes at the stop.
+//
+// Left out: the window itself.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "debugger/breakpoints.h"
+#include "debugger/symbols.h"
 
 struct Machine;
 
@@ -49,6 +58,21 @@ bool ParseHexEntry(std::string_view text, uint16_t& value);
 // Flags entry: the last 8 characters, padded with "0"; a "1" sets bit 7..0.
 bool ParseFlagsEntry(std::string_view text, uint8_t& value);
 
+// What Step over did: one plain step, or set up a run the caller starts.
+enum class StepResult { Stepped, Running };
+
+// The kinds of breakpoint by the words the window offers, in BreakKind order.
+constexpr std::array<const char*, 9> kBreakKindNames = {"exec", "read", "write", "access", "in",
+                                                        "out",  "irq",  "vsync", "line"};
+
+// A breakpoint of the list as the window shows it (temporary ones are not).
+struct BreakpointRow {
+  size_t Index;      // in the machine's list
+  std::string Text;  // "exec &4000 (main) if A==&3F"
+  bool Enabled;
+  uint32_t Hits;
+};
+
 struct GateArrayView {
   // Palette indices of the pens and the border: hardware colour number, plus
   // 32 on the green monitor.
@@ -68,6 +92,25 @@ class DebuggerModel {
   void Refresh();
   // Step (F4): one instruction, then Refresh.
   void Step();
+  // Goto PC: Refresh with the listing centred on PC even when not following.
+  void GotoPc();
+  // Follow PC (on at first): each refresh centres the listing on PC.
+  void SetFollowPc(bool on) { followPc_ = on; }
+  bool FollowPc() const { return followPc_; }
+
+  // Step over: CALL, CALL cc, RST, DJNZ, HALT and the repeating block
+  // instructions run through to the instruction after them; any other is a
+  // Step.
+  StepResult StepOver();
+  // Runs until a return instruction leaves the current routine.
+  void StepOut();
+  void RunToCursor(uint16_t address);
+  // Before any run: clears the stop; the instruction at PC runs unchecked.
+  void PrepareRun();
+  // At a stop or a pause: a run to a place that did not get there is dropped.
+  void CancelRun();
+  // Why the machine stopped, or empty.
+  std::string StopText() const;
 
   // Memory view modes. While WhatZ80Sees is on, the ROM/RAM choice is off.
   void SetShowRom(bool on);
@@ -85,6 +128,27 @@ class DebuggerModel {
   void SetListingPosition(int position);  // the scroll bar
   // A cursor key on `line` (0..29); moves the listing at its edges.
   void ListingKey(NavKey key, int line);
+  // The address of the instruction on a listing line; none on a label line.
+  std::optional<uint16_t> ListingAddress(int line) const;
+
+  // Symbols: label lines in the listing and operands shown by name.
+  std::string LoadSymbolFile(const std::filesystem::path& file);
+  void SetSymbols(SymbolTable table);
+  const SymbolTable& Symbols() const { return symbols_; }
+
+  // The breakpoint list. `where` is an address or label, a range
+  // (FIRST-LAST, FIRST+LENGTH), a port (PORT or PORT/MASK) or a scan line,
+  // as the kind needs; irq and vsync need none. Empty, or why not.
+  std::vector<BreakpointRow> BreakpointRows() const;
+  std::string AddBreakpoint(BreakKind kind, std::string_view where, std::string_view condition);
+  void RemoveBreakpoint(size_t index);
+  void SetBreakpointEnabled(size_t index, bool on);
+
+  // Memory search in the dump's view: hex bytes ("3E 41", "3E41") or text
+  // in quotes ("\"Ready\""), from after the last match (or the dump's first
+  // address), forwards or backwards, wrapping round memory. A match moves the
+  // dump to it. Empty, or why not ("not found" included).
+  std::string Search(std::string_view pattern, bool forward, uint16_t* found = nullptr);
 
   // Memory dump.
   const std::vector<std::string>& DumpLines() const { return dump_; }
@@ -145,4 +209,10 @@ class DebuggerModel {
   std::array<std::string, kCrtcEdits> crtc_;
   std::array<std::string, kPsgEdits> psg_;
   GateArrayView gateArray_{};
+  bool followPc_ = true;
+  bool centreOnPc_ = false;
+  std::vector<int> listingAddress_;  // per line; -1 on a label line
+  SymbolTable symbols_;
+  std::vector<uint8_t> searchBytes_;
+  std::optional<uint16_t> lastMatch_;
 };

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
+#include "debugger/qt/debug_run_panel.h"
 #include "devices/gate_array.h"
 
 namespace {
@@ -105,7 +106,10 @@ DebuggerWindow::DebuggerWindow(Machine& m, QWidget* parent) : QWidget(parent, Qt
   ToolButton5->setEnabled(model_.RomButtonEnabled());
   connect(ToolButton1, &QToolButton::clicked, this, &QWidget::close);
   connect(ToolButton2, &QToolButton::clicked, this, &DebuggerWindow::Step);
-  connect(ToolButton3, &QToolButton::clicked, this, &DebuggerWindow::RefreshViews);
+  connect(ToolButton3, &QToolButton::clicked, this, [this] {
+    model_.GotoPc();
+    ShowAll();
+  });
   connect(ToolButton5, &QToolButton::toggled, this, [this](bool on) {
     model_.SetShowRom(on);
     ShowAll();
@@ -120,11 +124,17 @@ DebuggerWindow::DebuggerWindow(Machine& m, QWidget* parent) : QWidget(parent, Qt
   PageControl1->addTab(BuildCpuTab(), "CPU/Memory");
   PageControl1->addTab(BuildChipTab(), "CRTC/GA/PSG");
   PageControl1->addTab(BuildDebugTab(), "Debug");
+  breakpointList = new BreakpointList(model_);
+  PageControl1->addTab(breakpointList, "Breakpoints");
+  runControls = new RunControlBar(model_, [this] { return model_.ListingAddress(ListBox1->currentRow()); }, this);
+  connect(runControls, &RunControlBar::RunRequested, this, &DebuggerWindow::RunRequested);
+  connect(runControls, &RunControlBar::ViewsChanged, this, &DebuggerWindow::ShowAll);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 0, 4, 4);
   layout->setSpacing(2);
   layout->addWidget(toolBar);
+  layout->addWidget(runControls);
   layout->addWidget(PageControl1);
 
   for (QLineEdit* edit : Edits) edit->installEventFilter(this);
@@ -309,8 +319,25 @@ void DebuggerWindow::SetPaused(bool paused) {
   paused_ = paused;
   setEnabled(paused);
   setWindowTitle(paused ? "Debugger" : "Debugger Disabled");
+  // A pause ends a run to a place that was not reached; a run starts
+  // checking after the instruction it stands on.
+  if (paused)
+    model_.CancelRun();
+  else
+    model_.PrepareRun();
   // The machine has moved on since the window last looked at it.
   if (paused && isVisible()) RefreshViews();
+}
+
+void DebuggerWindow::PeriodEnded(const Machine& m) {
+  if (!m.Breaks.Stopped || stopPosted_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        stopPosted_ = false;
+        emit StoppedAtBreak();
+      },
+      Qt::QueuedConnection);
 }
 
 void DebuggerWindow::Step() {
@@ -334,6 +361,8 @@ void DebuggerWindow::ShowAll() {
   SetLines(ListBox3, model_.StackLines());
   ShowChips();
   ShowPortLog();
+  runControls->ShowStop();
+  breakpointList->Refresh();
 }
 
 void DebuggerWindow::ShowListing() {

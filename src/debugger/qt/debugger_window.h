@@ -8,11 +8,14 @@
 // action here assumes the emulation thread is parked, which holds because the
 // window is disabled while the machine runs.
 //
-// Left out: breakpoints (the debugger has none).
+// The run controls and the breakpoint list live in debug_run_panel.h; a run
+// they set up is started by the main window on RunRequested, and a stop
+// (breakpoint, step over, step out, run to cursor) comes back as a pause.
 #pragma once
 
 #include <QWidget>
 #include <array>
+#include <atomic>
 
 #include "debugger/debugger_model.h"
 
@@ -26,6 +29,8 @@ class QPushButton;
 class QScrollBar;
 class QTabWidget;
 class QToolButton;
+class BreakpointList;
+class RunControlBar;
 
 class DebuggerWindow : public QWidget {
   Q_OBJECT
@@ -44,11 +49,18 @@ class DebuggerWindow : public QWidget {
   // Rebuilds every view from the machine, the listing centred on PC: on
   // showing the window and on "Goto PC".
   void RefreshViews();
+  // From the emulation thread after each period: a machine stopped at a
+  // breakpoint is reported once, through StoppedAtBreak in the GUI thread.
+  void PeriodEnded(const Machine& m);
 
  signals:
   // The window was closed by its own button or the title bar; the main
   // window releases its Debugger button.
   void Closed();
+  // Step over, step out or run to cursor set up a run: the machine must go.
+  void RunRequested();
+  // The machine stopped at a breakpoint; the main window pauses and shows.
+  void StoppedAtBreak();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -72,6 +84,7 @@ class DebuggerWindow : public QWidget {
   DebuggerModel model_;
   bool paused_ = true;
   QStringListModel* portLog_ = nullptr;
+  std::atomic<bool> stopPosted_{false};
 
  public:
   // Controls under their established names.
@@ -98,4 +111,6 @@ class DebuggerWindow : public QWidget {
   std::array<QLabel*, kGateArrayPanels> PenPanels{};  // pens 0..15, then the border
   QLabel* ModeLabel = nullptr;
   QLabel* RomHighLabel = nullptr;
+  RunControlBar* runControls = nullptr;
+  BreakpointList* breakpointList = nullptr;  // on the "Breakpoints" tab
 };

@@ -207,7 +207,10 @@ class LampPanel : public QWidget {
 class MainWindow::Hooks : public PeriodHooks {
  public:
   explicit Hooks(MainWindow& form) : form_(form) {}
-  void PublishFrame(Machine& m) override { form_.view_->Publish(&m.Video.FrameBitmap[0][0]); }
+  void PublishFrame(Machine& m) override {
+    form_.view_->Publish(&m.Video.FrameBitmap[0][0]);
+    form_.debugForm_->PeriodEnded(m);
+  }
   void SubmitSound(Machine& m) override {
     if (form_.sound_.Device != 0) SoundSubmit(form_.sound_, m.Psg);
   }
@@ -284,6 +287,16 @@ MainWindow::MainWindow(const fs::path& startDir, QWidget* parent)
   debugForm_->move(settings_.FORM3XPOS, settings_.FORM3YPOS);
   debugForm_->SetPaused(!emulationRunning_);
   connect(debugForm_, &DebuggerWindow::Closed, this, [this] { ToolButton7->setChecked(false); });
+  // A breakpoint pauses the machine and shows where, the window closed or not.
+  connect(debugForm_, &DebuggerWindow::StoppedAtBreak, this, [this] {
+    if (emulationRunning_) TogglePause();
+    ToolButton7->setChecked(true);
+    debugForm_->show();
+    debugForm_->raise();
+  });
+  connect(debugForm_, &DebuggerWindow::RunRequested, this, [this] {
+    if (!emulationRunning_) TogglePause();
+  });
 
   // Once a session: a profile change keeps the map and the mapper's edits.
   if (const std::string problem = LoadSessionKeyMap(keyMap_, startDir_ / kKeyMapFileName); !problem.empty()) {
@@ -679,11 +692,11 @@ void MainWindow::TogglePause() {
     if (ToolButton7->isChecked()) debugForm_->show();
   } else {
     emulationRunning_ = true;
+    debugForm_->SetPaused(false);  // while the thread is still parked
     if (thread_) thread_->ResumeEmulation();
     ToolButton1->setIcon(PauseIcon());
     ToolButton1->setToolTip("Pause");
     panelState_->setText("");
-    debugForm_->SetPaused(false);
   }
 }
 
