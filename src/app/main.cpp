@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   // Drivers that make a context but draw badly can be sidestepped.
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--software-render") == 0) FrameView::SetGpuAllowed(false);
-  TMainCPCForm window(QDir::currentPath().toStdString());
+  MainWindow window(QDir::currentPath().toStdString());
   window.show();
   // Qt has taken its own options out of the arguments by now.
   QStringList files;

@@ -375,13 +375,13 @@ std::string DescribeStop(const BreakState& s) {
     case BreakKind::Vsync:
       break;
     case BreakKind::ScanLine:
-      text += " " + std::to_string(bp.First);
+      text.append(" ").append(std::to_string(bp.First));
       break;
     case BreakKind::Execute:
-      text += " at " + Hex4(s.HitAddress);
+      text.append(" at ").append(Hex4(s.HitAddress));
       break;
     default:
-      text += " " + Hex4(s.HitAddress);
+      text.append(" ").append(Hex4(s.HitAddress));
       break;
   }
   if (!bp.Name.empty()) text += " (" + bp.Name + ")";

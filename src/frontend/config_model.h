@@ -2,7 +2,7 @@
 // the track-bar scales of speed, Z80 multiplier and RAM, the brand list,
 // the ROM list of the ROM directory and the host's parallel ports.
 //
-// The Qt dialogs (frontend/qt/config_dialogs.*) read and write Settings
+// The Qt dialogs (frontend/qt/machine_config_dialog.* and settings_dialog.*) read and write Settings
 // only through these mappings, so the arithmetic is tested without a
 // window. The serial port list comes from the platform library and is not
 // here.

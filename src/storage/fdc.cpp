@@ -271,9 +271,17 @@ void NextSector(FdcState& f) {
 }
 
 // Past the EOT sector with no terminal count: the real chip ends so, with
-// the ID of the last sector (a CPC FDC test program checks C and R).
+// the ID of the last sector (a CPC FDC test program checks C and R). With
+// MT set on head 0 it goes on instead with sector 1 of head 1, the H of the
+// wanted ID flipped, and ends at EOT there (uPD765 data sheet, multi-track).
 void EndOfCylinder(FdcState& f, uint64_t time) {
-  (void)time;
+  if ((f.Bytes[1] & 0x80) && f.Head == 0 && f.Command != kReadTrack) {
+    f.Head = 1;
+    f.Bytes[4] ^= 1;
+    f.SectorR = 1;
+    f.Record = TrackRecord(CurrentDrive(f), f.Track[f.Drive], f.Head);
+    return FindSector(f, time);
+  }
   const SectorId id = CommandId(f);
   EnterResult7Id(f, St0Unit(f) | kSt0AbnormalTermination, f.AccSt1 | kSt1EndOfCylinder, f.AccSt2, id);
 }
@@ -613,9 +621,10 @@ void RunCommand(FdcState& f) {
 void MotorWrite(FdcState& f, uint8_t value) {
   const uint32_t on = value & 1;
   if (!f.Motor && on) f.SoundEvents.fetch_or(kSoundMotorStart, std::memory_order_relaxed);
-  if (f.Motor && !on) {
-    f.SoundEvents.fetch_or(kSoundMotorStop, std::memory_order_relaxed);
-    // The drive's ready line drops: the chip raises a ready-change interrupt.
+  if (f.Motor && !on) f.SoundEvents.fetch_or(kSoundMotorStop, std::memory_order_relaxed);
+  if (f.Motor != on) {
+    // The drive's ready line follows the motor: the idle chip polls it and
+    // raises a ready-change interrupt either way (uPD765 data sheet, polling).
     const uint32_t drive = f.Drives[0].Loaded ? 0 : 1;
     if (f.Drives[drive].Loaded && f.Phase == kPhaseCommand) {
       f.St0 = 0xC0 | drive;

@@ -214,6 +214,38 @@ TEST_F(FdcDisks, DoubleSidedImages) {
   Results(*f);
 }
 
+// MT: past EOT on head 0 the read goes on with sector 1 of head 1 and ends
+// at EOT there; started on head 1, or on a single-sided disk, it does not wrap.
+TEST_F(FdcDisks, MultiTrackReads) {
+  Track side0, side1;
+  for (uint8_t r = 1; r <= 9; ++r) {
+    side0.Sectors.push_back({0, 0, r, 2});
+    side1.Sectors.push_back({0, 1, r, 2});
+  }
+  Insert(ExtendedDsk({side0, side1}, 2));
+  const auto sectors = [](uint32_t track, uint32_t first, uint32_t count) {
+    return PatternBytes(256 + track * 0x1300 + 256 + first * 512, count * 512);
+  };
+  std::vector<uint8_t> want = sectors(0, 7, 2);
+  const std::vector<uint8_t> rest = sectors(1, 0, 9);
+  want.insert(want.end(), rest.begin(), rest.end());
+  EXPECT_EQ(Read(0x00, {0, 0, 8, 2}, 9, 0xC6), want);
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x44, 0x80, 0x00, 0, 1, 9, 2}));
+
+  EXPECT_EQ(Read(0x04, {0, 1, 8, 2}, 9, 0xC6), sectors(1, 7, 2));
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x44, 0x80, 0x00, 0, 1, 9, 2}));
+  EXPECT_EQ(Read(0x00, {0, 0, 8, 2}, 9, 0x46), sectors(0, 7, 2));  // no MT
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x40, 0x80, 0x00, 0, 0, 9, 2}));
+
+  // A single-sided drive ignores the head: side "1" shows H = 0 IDs only.
+  Insert(ExtendedDsk({side0}), 1);
+  Command(*f, {0xC6, 0x01, 0, 0, 9, 2, 9, 0x2A, 0xFF});
+  EXPECT_EQ(ReadTransfer(*f), sectors(0, 8, 1));
+  const std::vector<uint8_t> r = Results(*f);
+  EXPECT_EQ(r[0], 0x45);
+  EXPECT_EQ(r[1], 0x04);  // no data
+}
+
 // Format Track lays down a new track (rewriting the file when the track's
 // size changes) which then reads back; Scan compares sectors with the Z80's.
 TEST_F(FdcDisks, FormatTrackThenReadAndScan) {

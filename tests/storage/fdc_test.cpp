@@ -285,7 +285,7 @@ TEST_F(Fdc, SeekAndRecalibrate) {
 
 // What a CPC FDC test program finds on the real machine: the busy bit of a
 // move stays until it is sensed, a move on a drive not ready ends at once,
-// and switching the motor off raises a ready-change interrupt.
+// and switching the motor off (or on) raises a ready-change interrupt.
 TEST_F(Fdc, MovesAndTheReadyLine) {
   Insert(1, StandardDsk(DataTracks(2)));
   Command(*f, {0x03, 0xA1, 0x03});
@@ -311,6 +311,10 @@ TEST_F(Fdc, MovesAndTheReadyLine) {
   Command(*f, {0x07, 0x01});
   Command(*f, {0x08});
   EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0x69, 0}));
+  // Back on: the drive is ready again, and the chip says so.
+  FdcWrite(*f, kMotorPort, 1);
+  Command(*f, {0x08});
+  EXPECT_EQ(Results(*f), (std::vector<uint8_t>{0xC1, 0}));
 }
 
 TEST_F(Fdc, ReadIdAndReadTrack) {

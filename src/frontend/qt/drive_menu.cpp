@@ -15,7 +15,7 @@
 #include "frontend/open_files.h"
 #include "frontend/settings.h"
 
-TCompressedBox::TCompressedBox(const QStringList& members, QWidget* parent) : QDialog(parent) {
+ZipMemberDialog::ZipMemberDialog(const QStringList& members, QWidget* parent) : QDialog(parent) {
   setWindowTitle("Open Compressed Files");
   list_ = new QListWidget(this);
   list_->addItems(members);
@@ -34,7 +34,7 @@ TCompressedBox::TCompressedBox(const QStringList& members, QWidget* parent) : QD
   layout->addLayout(buttons);
 }
 
-QString TCompressedBox::Chosen() const {
+QString ZipMemberDialog::Chosen() const {
   return list_->currentItem() ? list_->currentItem()->text() : QString();
 }
 
@@ -50,7 +50,7 @@ DriveMenus::DriveMenus(QWidget* window, Machine& m, Settings& s, std::function<v
   };
   Message = [this](const QString& text) { QMessageBox::warning(window_, "Pellucidore", text); };
   ChooseMember = [this](const QStringList& members) {
-    TCompressedBox box(members, window_);
+    ZipMemberDialog box(members, window_);
     return box.exec() == QDialog::Accepted ? box.Chosen() : QString();
   };
 }

@@ -18,10 +18,10 @@ struct Machine;
 struct Settings;
 
 // "Open Compressed Files": picks one DSK member of an archive.
-class TCompressedBox : public QDialog {
+class ZipMemberDialog : public QDialog {
   Q_OBJECT
  public:
-  TCompressedBox(const QStringList& members, QWidget* parent);
+  ZipMemberDialog(const QStringList& members, QWidget* parent);
   QString Chosen() const;
   QListWidget* list() const { return list_; }
 

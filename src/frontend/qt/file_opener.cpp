@@ -23,7 +23,7 @@ std::filesystem::path LocalPath(const QString& name) { return QFile::encodeName(
 
 }  // namespace
 
-FileOpener::FileOpener(TMainCPCForm& form) : QObject(&form), form_(form) {
+FileOpener::FileOpener(MainWindow& form) : QObject(&form), form_(form) {
   readyTimer_.setInterval(kReadyPollMs);
   connect(&readyTimer_, &QTimer::timeout, this, &FileOpener::PollReady);
 }

@@ -12,12 +12,12 @@
 #include <QTimer>
 
 class QMenu;
-class TMainCPCForm;
+class MainWindow;
 
 class FileOpener : public QObject {
   Q_OBJECT
  public:
-  explicit FileOpener(TMainCPCForm& form);
+  explicit FileOpener(MainWindow& form);
 
   // Returns what the status bar was told.
   QString Open(const QStringList& files, bool driveB, bool autorun);
@@ -32,7 +32,7 @@ class FileOpener : public QObject {
   void Remember(const QString& path);
   void PollReady();
 
-  TMainCPCForm& form_;
+  MainWindow& form_;
   QTimer readyTimer_;
   int readyPolls_ = 0;
   QString autorunCommand_;

@@ -27,16 +27,17 @@
 
 #include "core/builtin_roms.h"
 #include "frontend/machine_models.h"
-#include "frontend/qt/autotype_box.h"
+#include "frontend/qt/autotype_dialog.h"
 #include "frontend/qt/file_opener.h"
-#include "frontend/qt/config_dialogs.h"
-#include "debugger/qt/debug_form.h"
+#include "frontend/qt/machine_config_dialog.h"
+#include "frontend/qt/settings_dialog.h"
+#include "debugger/qt/debugger_window.h"
 #include "frontend/qt/drive_menu.h"
 #include "frontend/qt/tape_menu.h"
 #include "frontend/qt/capture_ui.h"
 #include "frontend/qt/frame_view.h"
-#include "frontend/qt/keyboard_mapper.h"
-#include "frontend/qt/new_disk_form.h"
+#include "frontend/qt/key_mapper_dialog.h"
+#include "frontend/qt/new_disk_dialog.h"
 #include "frontend/qt/qt_keys.h"
 #include "frontend/qt/rewind_control.h"
 #include "frontend/qt/snapshot_menu.h"
@@ -45,7 +46,7 @@
 
 namespace fs = std::filesystem;
 
-const char* const TMainCPCForm::kHotKeyText =
+const char* const MainWindow::kHotKeyText =
     "F2\t\t\tShow Overlay Info\rAlt+F2\t\t\tChange Overlay Color\rF3\t\t\tShow/Hide mouse cursor\r"
     "F4\t\t\tDebugger Step\rF5\t\t\tSave ScreenShot\rF6\t\t\tSave Consecutive Shots\rF7\t\t\tCapture AVI\r"
     "F8\t\t\tCapture Audio\rAlt+F9\t\t\tReset (hold and release)\rF10\t\t\tPause/Resume Emulation \r"
@@ -204,9 +205,9 @@ class LampPanel : public QWidget {
 };
 
 // The per-period hooks of the window: publish the frame, feed the sound.
-class TMainCPCForm::Hooks : public PeriodHooks {
+class MainWindow::Hooks : public PeriodHooks {
  public:
-  explicit Hooks(TMainCPCForm& form) : form_(form) {}
+  explicit Hooks(MainWindow& form) : form_(form) {}
   void PublishFrame(Machine& m) override { form_.view_->Publish(&m.Video.FrameBitmap[0][0]); }
   void SubmitSound(Machine& m) override {
     if (form_.sound_.Device != 0) SoundSubmit(form_.sound_, m.Psg);
@@ -216,10 +217,10 @@ class TMainCPCForm::Hooks : public PeriodHooks {
   void Rewind(Machine& m) override { form_.rewind_->Ring().PeriodEnd(m); }
 
  private:
-  TMainCPCForm& form_;
+  MainWindow& form_;
 };
 
-TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
+MainWindow::MainWindow(const fs::path& startDir, QWidget* parent)
     : QMainWindow(parent), startDir_(startDir), hooks_(std::make_unique<Hooks>(*this)) {
   setWindowTitle("Pellucidore 1.1");
   setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
@@ -249,10 +250,10 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   BuildActions();
   BuildToolBar();
   BuildStatusBar();
-  cpcConfig_ = new TCPCConfigMenu(this);
-  miscConfig_ = new TMiscConfigMenu(this);
-  keyMapper_ = new TKeyBoardMapper(keyMap_, startDir_ / kKeyMapFileName, this);
-  autoTypeBox_ = new TAutoTypeBox(autoType_, autoTypeTimer_, startDir_, this);
+  cpcConfig_ = new MachineConfigDialog(this);
+  miscConfig_ = new SettingsDialog(this);
+  keyMapper_ = new KeyMapperDialog(keyMap_, startDir_ / kKeyMapFileName, this);
+  autoTypeBox_ = new AutoTypeDialog(autoType_, autoTypeTimer_, startDir_, this);
   autoTypeBox_->move(settings_.FORM7XPOS, settings_.FORM7YPOS);
   autoTypeBox_->Keyboard = &machine_->Keyboard;
   BuildMenus();
@@ -280,10 +281,10 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   }
   view_->SetIntegerScale(settings_.INTEGERSCALE);
 
-  debugForm_ = new TDebugForm(*machine_, this);
+  debugForm_ = new DebuggerWindow(*machine_, this);
   debugForm_->move(settings_.FORM3XPOS, settings_.FORM3YPOS);
   debugForm_->SetPaused(!emulationRunning_);
-  connect(debugForm_, &TDebugForm::Closed, this, [this] { ToolButton7->setChecked(false); });
+  connect(debugForm_, &DebuggerWindow::Closed, this, [this] { ToolButton7->setChecked(false); });
 
   // Once a session: a profile change keeps the map and the mapper's edits.
   if (const std::string problem = LoadSessionKeyMap(keyMap_, startDir_ / kKeyMapFileName); !problem.empty()) {
@@ -297,7 +298,7 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   ApplyDisplaySettings();
   UpdateLamps();
   lampTimer_.setInterval(40);
-  connect(&lampTimer_, &QTimer::timeout, this, &TMainCPCForm::UpdateLamps);
+  connect(&lampTimer_, &QTimer::timeout, this, &MainWindow::UpdateLamps);
   lampTimer_.start();
 
   // Say so when the firmware is missing, and where it goes: a black window
@@ -339,37 +340,37 @@ TMainCPCForm::TMainCPCForm(const fs::path& startDir, QWidget* parent)
   qApp->installEventFilter(this);
   mouseHoldTimer_.setSingleShot(true);
   mouseHoldTimer_.setInterval(kMouseJoystickHoldMs);
-  connect(&mouseHoldTimer_, &QTimer::timeout, this, &TMainCPCForm::ReleaseMouseDirections);
+  connect(&mouseHoldTimer_, &QTimer::timeout, this, &MainWindow::ReleaseMouseDirections);
   keysTimer_.setInterval(kKeysServiceMs);
-  connect(&keysTimer_, &QTimer::timeout, this, &TMainCPCForm::ServiceKeys);
+  connect(&keysTimer_, &QTimer::timeout, this, &MainWindow::ServiceKeys);
   padTimer_.setInterval(kPadPollMs);
-  connect(&padTimer_, &QTimer::timeout, this, &TMainCPCForm::PollPads);
+  connect(&padTimer_, &QTimer::timeout, this, &MainWindow::PollPads);
   if (pads_.IsOpen()) padTimer_.start();
   statusTimer_.setInterval(300);
-  connect(&statusTimer_, &QTimer::timeout, this, &TMainCPCForm::StatusTimerTick);
+  connect(&statusTimer_, &QTimer::timeout, this, &MainWindow::StatusTimerTick);
   statusTimer_.start();
   autoTypeTimer_.setInterval(50);
-  connect(&autoTypeTimer_, &QTimer::timeout, this, &TMainCPCForm::AutoTypeTick);
+  connect(&autoTypeTimer_, &QTimer::timeout, this, &MainWindow::AutoTypeTick);
 }
 
-TMainCPCForm::~TMainCPCForm() {
+MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
   Shutdown();
 }
 
-QSize TMainCPCForm::ClientSize() const {
+QSize MainWindow::ClientSize() const {
   const int menu = menuBar()->isVisible() ? menuBar()->height() : 0;
   return QSize(width(), height() - menu);
 }
 
-void TMainCPCForm::SetClientSize(int width, int height) {
+void MainWindow::SetClientSize(int width, int height) {
   const int menu = menuBar()->isVisible() ? menuBar()->sizeHint().height() : 0;
   resize(width, height + menu);
 }
 
-void TMainCPCForm::BuildActions() {}
+void MainWindow::BuildActions() {}
 
-void TMainCPCForm::BuildToolBar() {
+void MainWindow::BuildToolBar() {
   toolBar_ = addToolBar("Tools");
   toolBar_->setMovable(false);
   toolBar_->setFloatable(false);
@@ -402,7 +403,7 @@ void TMainCPCForm::BuildToolBar() {
   ToolButton7 = button(BugIcon(), "Debugger", true, [this] { DebuggerClicked(); });
 }
 
-void TMainCPCForm::BuildStatusBar() {
+void MainWindow::BuildStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setFixedHeight(kStatusBarHeight);
   bar->setSizeGripEnabled(false);
@@ -430,7 +431,7 @@ void TMainCPCForm::BuildStatusBar() {
   tapes_->SetStatusWidgets(tapeLamp_, tapeCounter_);
 }
 
-void TMainCPCForm::BuildMenus() {
+void MainWindow::BuildMenus() {
   auto fillFile = [&](QMenu* file) {
     drives_->AddMenus(file);
     file->addAction("Load SnapShot", this, [this] { LoadSnapshotClicked(*this); });
@@ -531,13 +532,13 @@ void TMainCPCForm::BuildMenus() {
   UpdateProfileCaptions();
 }
 
-void TMainCPCForm::UpdateProfileCaptions() {
+void MainWindow::UpdateProfileCaptions() {
   const QString caption = QString::fromStdString(ProfileCaption(settings_));
   currentProfileAction->setText(caption);
   popupCurrentProfileAction->setText(caption);
 }
 
-void TMainCPCForm::UpdateLamps() {
+void MainWindow::UpdateLamps() {
   auto colour = [](uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); };
   lamps_->SetColours(colour(machine_->Fdc.ActivityColour[0].load()), colour(machine_->Fdc.ActivityColour[1].load()),
                      colour(machine_->Symbiface.HddActivityColour.load()), settings_.SYMBIFACE);
@@ -546,7 +547,7 @@ void TMainCPCForm::UpdateLamps() {
   if (noises && settings_.FDDSOUNDENABLE) driveSounds_.Play(noises);
 }
 
-void TMainCPCForm::OpenDevices() {
+void MainWindow::OpenDevices() {
   if (settings_.PADJOYSTICK) pads_.Open();
   SoundSettings sound{settings_.SOUNDENABLED, static_cast<uint32_t>(settings_.CHANNELS),
                       static_cast<uint32_t>(settings_.SAMPLERATE), static_cast<uint32_t>(settings_.BITSPERSAMPLE)};
@@ -575,7 +576,7 @@ void TMainCPCForm::OpenDevices() {
                  settings_.SYMBIFACE ? settings_.HDD1PATH : std::string());
 }
 
-void TMainCPCForm::CloseDevices() {
+void MainWindow::CloseDevices() {
   padTimer_.stop();
   pads_.Close();
   SoundClose(sound_, machine_->Psg);
@@ -586,7 +587,7 @@ void TMainCPCForm::CloseDevices() {
   if (!error.empty()) QMessageBox::warning(this, "Pellucidore", QString::fromStdString(error));
 }
 
-void TMainCPCForm::ApplyConfiguration() {
+void MainWindow::ApplyConfiguration() {
   // No reset: the machine runs on with the new configuration, ROMs and
   // colours. The key map and drive noises are not the profile's and stay.
   ApplyProfile(*machine_, settings_);
@@ -617,7 +618,7 @@ void TMainCPCForm::ApplyConfiguration() {
   UpdateLamps();  // panel 0 widens for the hard disk lamp
 }
 
-void TMainCPCForm::ApplyMiscConfiguration(const Settings& before) {
+void MainWindow::ApplyMiscConfiguration(const Settings& before) {
   // ROMs from the new folder, in place, as the CPC Configuration does.
   if (settings_.ROMDIR != before.ROMDIR) ApplyProfile(*machine_, settings_);
   // A document being printed ends where it began; the next one goes here.
@@ -639,13 +640,13 @@ void TMainCPCForm::ApplyMiscConfiguration(const Settings& before) {
   ApplyLayout();
 }
 
-void TMainCPCForm::ShowAutoType() {
+void MainWindow::ShowAutoType() {
   autoTypeBox_->show();
   autoTypeBox_->raise();
   autoTypeBox_->activateWindow();
 }
 
-void TMainCPCForm::ApplyDisplaySettings() {
+void MainWindow::ApplyDisplaySettings() {
   Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
   const Rect source = ApplyZoom(z);
   settings_.ZOOMXOFF = z.ZOOMXOFF;
@@ -654,7 +655,7 @@ void TMainCPCForm::ApplyDisplaySettings() {
   view_->SetOverlay(settings_.OVERLAY, overlay_);
 }
 
-void TMainCPCForm::StartEmulation() {
+void MainWindow::StartEmulation() {
   if (thread_) return;
   thread_ = std::make_unique<EmulationThread>(*machine_, *hooks_);
   thread_->SetFastTape(settings_.FASTTAPE);
@@ -662,15 +663,15 @@ void TMainCPCForm::StartEmulation() {
   thread_->Start();
 }
 
-void TMainCPCForm::PauseRuleBegin() {
+void MainWindow::PauseRuleBegin() {
   if (emulationRunning_ && thread_) thread_->SuspendEmulation();
 }
 
-void TMainCPCForm::PauseRuleEnd() {
+void MainWindow::PauseRuleEnd() {
   if (emulationRunning_ && thread_) thread_->ResumeEmulation();
 }
 
-void TMainCPCForm::TogglePause() {
+void MainWindow::TogglePause() {
   if (emulationRunning_) {
     emulationRunning_ = false;
     if (thread_) thread_->SuspendEmulation();
@@ -689,7 +690,7 @@ void TMainCPCForm::TogglePause() {
   }
 }
 
-void TMainCPCForm::DebuggerClicked() {
+void MainWindow::DebuggerClicked() {
   if (debugForm_->isVisible()) {
     debugForm_->hide();
     ToolButton7->setChecked(false);
@@ -700,22 +701,22 @@ void TMainCPCForm::DebuggerClicked() {
   debugForm_->show();
 }
 
-void TMainCPCForm::ResetClicked() {
+void MainWindow::ResetClicked() {
   PauseRuleBegin();
   ResetMachine(*machine_);
   ReleaseAllKeys();  // the reset let go of the matrix; forget what held it
   PauseRuleEnd();
 }
 
-void TMainCPCForm::HalfSize() {
+void MainWindow::HalfSize() {
   SetClientSize(384, 288 + kBarsHeight);
 }
 
-void TMainCPCForm::FullSize() {
+void MainWindow::FullSize() {
   SetClientSize(768, 576 + kBarsHeight);
 }
 
-void TMainCPCForm::ToggleFullScreen() {
+void MainWindow::ToggleFullScreen() {
   if (!fullScreen_) {
     windowedBounds_ = QRect(pos(), size());  // frame position, inside size
     fullScreen_ = true;
@@ -741,12 +742,12 @@ void TMainCPCForm::ToggleFullScreen() {
   ApplyLayout();
 }
 
-void TMainCPCForm::ApplyLayout() {
+void MainWindow::ApplyLayout() {
   const QSize client = ClientSize();
   layout_ = LayoutWindow(client.width(), client.height(), fullScreen_ && !settings_.TOOLBAR, layout_);
 }
 
-void TMainCPCForm::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   if (!fullScreen_ && !inResize_ &&
       (settings_.KEEPASPECTRATIO || (QApplication::queryKeyboardModifiers() & Qt::AltModifier) || altHeld_)) {
@@ -761,7 +762,7 @@ void TMainCPCForm::resizeEvent(QResizeEvent* event) {
   ApplyLayout();
 }
 
-void TMainCPCForm::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !thread_) return;
   // Minimised: the machine waits, whatever the user's pause state.
@@ -772,7 +773,7 @@ void TMainCPCForm::changeEvent(QEvent* event) {
   if (wasMin && !isMin) PauseRuleEnd();
 }
 
-void TMainCPCForm::StatusTimerTick() {
+void MainWindow::StatusTimerTick() {
   if (firstTick_) {
     firstTick_ = false;
     StartEmulation();
@@ -796,7 +797,7 @@ void TMainCPCForm::StatusTimerTick() {
   settings_.FORM3YPOS = debugForm_->y();
 }
 
-void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
+void MainWindow::UpdateOverlay(uint32_t speed, uint32_t rate) {
   overlay_.fill(Qt::black);
   QPainter p(&overlay_);
   QFont font("Monospace", 8);
@@ -817,7 +818,7 @@ void TMainCPCForm::UpdateOverlay(uint32_t speed, uint32_t rate) {
   view_->SetOverlay(true, shown);
 }
 
-void TMainCPCForm::AutoTypeTick() {
+void MainWindow::AutoTypeTick() {
   if (!AutoTypeStep(autoType_, machine_->Keyboard)) autoTypeTimer_.stop();
   // SHIFT goes down a tick before its key, as the runner does: pressed at
   // the same instant inside the firmware's keyboard scan, the key can be
@@ -825,7 +826,7 @@ void TMainCPCForm::AutoTypeTick() {
   else AutoTypeShiftAhead(autoType_, machine_->Keyboard);
 }
 
-void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
+void MainWindow::ZoomKeyPressed(ZoomKey key) {
   Zoom z{settings_.ZOOM, settings_.ZOOMXOFF, settings_.ZOOMYOFF};
   const Rect source = ZoomStep(z, key);
   settings_.ZOOM = z.ZOOM;
@@ -834,14 +835,14 @@ void TMainCPCForm::ZoomKeyPressed(ZoomKey key) {
   view_->SetSmooth(settings_.DIRECTXSTRETCH, source);
 }
 
-void TMainCPCForm::SetKeyboardMode(int mode) {
+void MainWindow::SetKeyboardMode(int mode) {
   ReleaseAllKeys();
   settings_.KEYBOARDMODE = mode ? 1 : 0;
   (settings_.KEYBOARDMODE ? symbolicKeysAction : positionalKeysAction)->setChecked(true);
   statusBar()->showMessage(settings_.KEYBOARDMODE ? "Keyboard: Symbolic" : "Keyboard: Positional", 3000);
 }
 
-void TMainCPCForm::ReleaseAllKeys() {
+void MainWindow::ReleaseAllKeys() {
   KeyboardState& k = machine_->Keyboard;
   SymbolicReleaseAll(symbolic_, k);
   keysTimer_.stop();
@@ -850,9 +851,9 @@ void TMainCPCForm::ReleaseAllKeys() {
   pads_.Release(k);
 }
 
-void TMainCPCForm::PollPads() { pads_.Poll(machine_->Keyboard); }
+void MainWindow::PollPads() { pads_.Poll(machine_->Keyboard); }
 
-void TMainCPCForm::ServiceKeys() {
+void MainWindow::ServiceKeys() {
   SymbolicService(symbolic_, machine_->Keyboard);
   if (SymbolicPending(symbolic_)) {
     if (!keysTimer_.isActive()) keysTimer_.start();
@@ -861,7 +862,7 @@ void TMainCPCForm::ServiceKeys() {
   }
 }
 
-void TMainCPCForm::ApplyJoystickSettings() {
+void MainWindow::ApplyJoystickSettings() {
   ReleaseAllKeys();
   if (settings_.PADJOYSTICK && !pads_.IsOpen() && pads_.Open()) padTimer_.start();
   if (!settings_.PADJOYSTICK && pads_.IsOpen()) {
@@ -870,14 +871,14 @@ void TMainCPCForm::ApplyJoystickSettings() {
   }
 }
 
-void TMainCPCForm::ReleaseMouseDirections() {
+void MainWindow::ReleaseMouseDirections() {
   // Directions the keyboard joystick or a pad holds stay held.
   const uint8_t heldElsewhere = keyJoystick_ | pads_.Held(0);
   for (int bit : {kJoyLeft, kJoyRight, kJoyUp, kJoyDown})
     if (!(heldElsewhere & (1u << bit))) MatrixRelease(machine_->Keyboard, kJoystickLine, bit);
 }
 
-bool TMainCPCForm::KeyboardJoystickKey(int code, bool down) {
+bool MainWindow::KeyboardJoystickKey(int code, bool down) {
   if (!settings_.KEYJOYSTICK) return false;
   uint8_t bit;
   if (code == vk::kUp + vk::kExtended) bit = kJoyUp;
@@ -898,7 +899,7 @@ bool TMainCPCForm::KeyboardJoystickKey(int code, bool down) {
   return true;
 }
 
-bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
+bool MainWindow::HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
   const int key = code & 0xFF;
   if (key == vk::kMenu) {
     altHeld_ = true;
@@ -992,7 +993,7 @@ bool TMainCPCForm::HandleKeyDown(int code, bool autoRepeat, const QKeyEvent* eve
   return true;
 }
 
-bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
+bool MainWindow::HandleKeyUp(int code, bool autoRepeat, const QKeyEvent* event, bool toCpc) {
   if (autoRepeat) return true;  // X11 repeats as release/press pairs
   if (toCpc) {
     KeyboardState& k = machine_->Keyboard;
@@ -1016,7 +1017,7 @@ bool TMainCPCForm::HandleKeyUp(int code, bool autoRepeat, const QKeyEvent* event
   return toCpc;
 }
 
-bool TMainCPCForm::HandleMouse(QEvent* event) {
+bool MainWindow::HandleMouse(QEvent* event) {
   auto* me = dynamic_cast<QMouseEvent*>(event);
   Machine& m = *machine_;
   const QPoint client = me ? view_->mapTo(this, view_->StretchedPoint(me->position())) - QPoint(0, menuBar()->isVisible() ? menuBar()->height() : 0)
@@ -1105,7 +1106,7 @@ bool TMainCPCForm::HandleMouse(QEvent* event) {
   }
 }
 
-bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::ShortcutOverride: {
@@ -1148,7 +1149,7 @@ bool TMainCPCForm::eventFilter(QObject* watched, QEvent* event) {
   }
 }
 
-bool TMainCPCForm::HotKeysApply(QObject* watched) const {
+bool MainWindow::HotKeysApply(QObject* watched) const {
   // Menus and modal dialogs own the keyboard while they are open. Keys are
   // taken where they reach a widget, once, not at the window they pass first.
   if (QApplication::activePopupWidget()) return false;
@@ -1156,13 +1157,13 @@ bool TMainCPCForm::HotKeysApply(QObject* watched) const {
   return qobject_cast<QWidget*>(watched) != nullptr;
 }
 
-bool TMainCPCForm::KeysReachTheCpc(QObject* watched) const {
+bool MainWindow::KeysReachTheCpc(QObject* watched) const {
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget || widget->window() != this || !isActiveWindow()) return false;
   return !menuBar()->hasFocus() && !QApplication::activeModalWidget();
 }
 
-void TMainCPCForm::ShowHotKeys() {
+void MainWindow::ShowHotKeys() {
   PauseRuleBegin();
   QString text = QString::fromLatin1(kHotKeyText);
   text.replace('\r', '\n');
@@ -1170,15 +1171,15 @@ void TMainCPCForm::ShowHotKeys() {
   PauseRuleEnd();
 }
 
-void TMainCPCForm::ShowCreateNewDisk() {
+void MainWindow::ShowCreateNewDisk() {
   PauseRuleBegin();
-  TCreateNewDiskForm form(settings_.DISKDIR, this);
+  NewDiskDialog form(settings_.DISKDIR, this);
   form.exec();
   PauseRuleEnd();
   if (!form.LastWritten.isEmpty()) statusBar()->showMessage("New image saved to " + form.LastWritten, 8000);
 }
 
-void TMainCPCForm::ShowAbout() {
+void MainWindow::ShowAbout() {
   PauseRuleBegin();
   QMessageBox box(this);
   box.setWindowTitle("About...");
@@ -1190,7 +1191,7 @@ void TMainCPCForm::ShowAbout() {
   PauseRuleEnd();
 }
 
-void TMainCPCForm::LoadProfileClicked() {
+void MainWindow::LoadProfileClicked() {
   PauseRuleBegin();
   const QString chosen = QFileDialog::getOpenFileName(this, "Load Profile", QString::fromStdString(settings_.PFLDIR),
                                                       "PFL files (*.pfl)");
@@ -1198,7 +1199,7 @@ void TMainCPCForm::LoadProfileClicked() {
   PauseRuleEnd();
 }
 
-void TMainCPCForm::SwitchProfile(const QString& fileName) {
+void MainWindow::SwitchProfile(const QString& fileName) {
   drives_->StoreInSettings();  // the disks stay in their drives
   if (settings_.ProfileCommitted) SaveProfile(settings_);
   SaveProfileState(settings_);
@@ -1217,7 +1218,7 @@ void TMainCPCForm::SwitchProfile(const QString& fileName) {
   ShowBuiltInRoms();
 }
 
-void TMainCPCForm::CreateProfileClicked() {
+void MainWindow::CreateProfileClicked() {
   PauseRuleBegin();
   QString chosen = QFileDialog::getSaveFileName(this, "Save Current Profile", QString::fromStdString(settings_.PFLDIR),
                                                 "*PFL files (*.pfl)");
@@ -1234,12 +1235,12 @@ void TMainCPCForm::CreateProfileClicked() {
   RunCpcConfiguration(*this, *cpcConfig_);
 }
 
-void TMainCPCForm::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   Shutdown();
   event->accept();
 }
 
-void TMainCPCForm::Shutdown() {
+void MainWindow::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   statusTimer_.stop();

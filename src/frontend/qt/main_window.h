@@ -44,22 +44,22 @@ class QMenu;
 class QKeyEvent;
 class QToolButton;
 class RewindControl;
-class TAutoTypeBox;
-class TCPCConfigMenu;
-class TKeyBoardMapper;
-class TMiscConfigMenu;
-class TDebugForm;
+class AutoTypeDialog;
+class MachineConfigDialog;
+class KeyMapperDialog;
+class SettingsDialog;
+class DebuggerWindow;
 
-class TMainCPCForm : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TMainCPCForm(const std::filesystem::path& startDir, QWidget* parent = nullptr);
-  ~TMainCPCForm() override;
+  explicit MainWindow(const std::filesystem::path& startDir, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   Machine& machine() { return *machine_; }
   Settings& settings() { return settings_; }
   FrameView* frameView() const { return view_; }
-  TDebugForm* debugForm() const { return debugForm_; }
+  DebuggerWindow* debugForm() const { return debugForm_; }
   DriveMenus* drives() const { return drives_; }
   TapeMenus* tapes() const { return tapes_; }
   bool EmulationRunning() const { return emulationRunning_; }
@@ -197,7 +197,7 @@ class TMainCPCForm : public QMainWindow {
   bool inResize_ = false;
 
   FrameView* view_ = nullptr;
-  TDebugForm* debugForm_ = nullptr;
+  DebuggerWindow* debugForm_ = nullptr;
   DriveMenus* drives_ = nullptr;
   TapeMenus* tapes_ = nullptr;
   TapeLamp* tapeLamp_ = nullptr;
@@ -214,10 +214,10 @@ class TMainCPCForm : public QMainWindow {
   QTimer statusTimer_;
   QTimer autoTypeTimer_;
   QImage overlay_;
-  TCPCConfigMenu* cpcConfig_ = nullptr;
-  TMiscConfigMenu* miscConfig_ = nullptr;
-  TKeyBoardMapper* keyMapper_ = nullptr;
-  TAutoTypeBox* autoTypeBox_ = nullptr;
+  MachineConfigDialog* cpcConfig_ = nullptr;
+  SettingsDialog* miscConfig_ = nullptr;
+  KeyMapperDialog* keyMapper_ = nullptr;
+  AutoTypeDialog* autoTypeBox_ = nullptr;
 
  public:
   // Tool bar buttons under their established names.

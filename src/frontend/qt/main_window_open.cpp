@@ -35,7 +35,7 @@ QStringList LocalFiles(const QMimeData* data) {
 
 }  // namespace
 
-void TMainCPCForm::FirstStartGeometry() {
+void MainWindow::FirstStartGeometry() {
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect free = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   // Room for a window frame (which the toolkit cannot tell before the window
@@ -49,12 +49,12 @@ void TMainCPCForm::FirstStartGeometry() {
        free.top() + std::max(0, (free.height() - height() - kFrameAllowanceH) / 2));
 }
 
-void TMainCPCForm::SetPictureScale(int scale) {
+void MainWindow::SetPictureScale(int scale) {
   if (fullScreen_) return;
   SetClientSize(kFrameWidth / 2 * scale, kFrameHeight / 2 * scale + kBarsHeight);
 }
 
-void TMainCPCForm::ShowBuiltInRoms() {
+void MainWindow::ShowBuiltInRoms() {
   const std::vector<std::string>& used = machine_->Memory.BuiltInRomsUsed;
   if (used.empty()) return;
   QStringList names;
@@ -67,7 +67,7 @@ void TMainCPCForm::ShowBuiltInRoms() {
   QTimer::singleShot(0, this, [this, message] { statusBar()->showMessage(message, 10000); });
 }
 
-void TMainCPCForm::BuildMachineMenu(QMenu* menu) {
+void MainWindow::BuildMachineMenu(QMenu* menu) {
   auto* group = new QActionGroup(menu);
   for (const CpcModel& model : kCpcModels) {
     QAction* item = menu->addAction(model.MenuText);
@@ -87,12 +87,12 @@ void TMainCPCForm::BuildMachineMenu(QMenu* menu) {
   UpdateMachineChecks();
 }
 
-void TMainCPCForm::UpdateMachineChecks() {
+void MainWindow::UpdateMachineChecks() {
   const CpcModel* current = ModelOfSettings(settings_);
   for (auto& [model, item] : modelActions_) item->setChecked(model == current);
 }
 
-void TMainCPCForm::BuildViewMenu(QMenu* menu) {
+void MainWindow::BuildViewMenu(QMenu* menu) {
   for (int scale = 1; scale <= 4; ++scale)
     menu->addAction(QString("%1x").arg(scale), this, [this, scale] { SetPictureScale(scale); });
   menu->addAction("Fit", this, [this] {
@@ -109,7 +109,7 @@ void TMainCPCForm::BuildViewMenu(QMenu* menu) {
   });
 }
 
-QString TMainCPCForm::AboutText() const {
+QString MainWindow::AboutText() const {
   return QString(
              "<p><b>Pellucidore</b><br>Version 1.1</p>"
              "<p><a href=\"%1\">%1</a><br><a href=\"mailto:%2\">%2</a></p>"
@@ -118,13 +118,13 @@ QString TMainCPCForm::AboutText() const {
       .arg(kHomePage, kContactMail);
 }
 
-QString TMainCPCForm::OpenFiles(const QStringList& files) { return opener_->Open(files, false, settings_.AUTORUN); }
+QString MainWindow::OpenFiles(const QStringList& files) { return opener_->Open(files, false, settings_.AUTORUN); }
 
-void TMainCPCForm::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (!LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
-void TMainCPCForm::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
   const QStringList files = LocalFiles(event->mimeData());
   if (files.isEmpty()) return;
   event->acceptProposedAction();

@@ -11,7 +11,7 @@ namespace {
 constexpr int kStepMilliseconds = 300;
 }  // namespace
 
-RewindControl::RewindControl(TMainCPCForm& form) : form_(form) {
+RewindControl::RewindControl(MainWindow& form) : form_(form) {
   repeat_.setInterval(kStepMilliseconds);
   connect(&repeat_, &QTimer::timeout, this, [this] { Step(); });
 }

@@ -12,12 +12,12 @@
 #include "frontend/rewind.h"
 
 class QKeyEvent;
-class TMainCPCForm;
+class MainWindow;
 struct Settings;
 
 class RewindControl : public QObject {
  public:
-  explicit RewindControl(TMainCPCForm& form);
+  explicit RewindControl(MainWindow& form);
 
   RewindRing& Ring() { return ring_; }
   // REWIND and REWINDMEMORY; call with the emulation suspended.
@@ -30,7 +30,7 @@ class RewindControl : public QObject {
   void Step();
   void Release();
 
-  TMainCPCForm& form_;
+  MainWindow& form_;
   RewindRing ring_;
   QTimer repeat_;
   bool held_ = false;

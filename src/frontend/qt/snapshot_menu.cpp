@@ -23,16 +23,16 @@ constexpr int kStatusMilliseconds = 5000;
 
 std::filesystem::path LocalPath(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
-void ShowRefusal(TMainCPCForm& form, const SnapshotResult& result) {
+void ShowRefusal(MainWindow& form, const SnapshotResult& result) {
   if (!result.Ok) QMessageBox::warning(&form, "Pellucidore", QString::fromStdString(result.Error));
   else if (!result.Warning.empty()) form.statusBar()->showMessage(QString::fromStdString(result.Warning), 8000);
 }
 
-void Status(TMainCPCForm& form, const QString& text) { form.statusBar()->showMessage(text, kStatusMilliseconds); }
+void Status(MainWindow& form, const QString& text) { form.statusBar()->showMessage(text, kStatusMilliseconds); }
 
 }  // namespace
 
-void LoadSnapshotClicked(TMainCPCForm& form) {
+void LoadSnapshotClicked(MainWindow& form) {
   form.PauseRuleBegin();
   const QString chosen = QFileDialog::getOpenFileName(&form, "Load Snapshot",
                                                       QString::fromStdString(form.settings().SNAPDIR), kFilter);
@@ -44,7 +44,7 @@ void LoadSnapshotClicked(TMainCPCForm& form) {
   form.PauseRuleEnd();
 }
 
-void SaveSnapshotClicked(TMainCPCForm& form) {
+void SaveSnapshotClicked(MainWindow& form) {
   form.PauseRuleBegin();
   QString type;
   const QString chosen = QFileDialog::getSaveFileName(&form, "Save Snapshot",
@@ -66,7 +66,7 @@ std::filesystem::path QuickSlotPath(const Settings& settings, int slot) {
   return std::filesystem::path(settings.SNAPDIR) / (profile + "-slot" + std::to_string(slot) + ".sna");
 }
 
-void QuickSaveClicked(TMainCPCForm& form, int slot) {
+void QuickSaveClicked(MainWindow& form, int slot) {
   const std::filesystem::path path = QuickSlotPath(form.settings(), slot);
   form.PauseRuleBegin();
   const SnapshotResult saved = SaveSnapshot(form.machine(), path);
@@ -75,7 +75,7 @@ void QuickSaveClicked(TMainCPCForm& form, int slot) {
                         : QString::fromStdString(saved.Error));
 }
 
-void QuickLoadClicked(TMainCPCForm& form, int slot) {
+void QuickLoadClicked(MainWindow& form, int slot) {
   const std::filesystem::path path = QuickSlotPath(form.settings(), slot);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
@@ -90,7 +90,7 @@ void QuickLoadClicked(TMainCPCForm& form, int slot) {
   else Status(form, QString("Snapshot loaded from slot %1 (%2)").arg(slot).arg(QString::fromStdString(path.filename().string())));
 }
 
-bool QuickSnapshotKey(TMainCPCForm& form, const QKeyEvent& event) {
+bool QuickSnapshotKey(MainWindow& form, const QKeyEvent& event) {
   const int slot = event.key() - Qt::Key_F5 + 1;
   if (slot < 1 || slot > kQuickSlots) return false;
   const Qt::KeyboardModifiers mods = event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
@@ -101,7 +101,7 @@ bool QuickSnapshotKey(TMainCPCForm& form, const QKeyEvent& event) {
   return true;
 }
 
-void AddQuickSnapshotMenu(TMainCPCForm& form, QMenu* file) {
+void AddQuickSnapshotMenu(MainWindow& form, QMenu* file) {
   QMenu* quick = file->addMenu("Quick Snapshots");
   // The keys are shown, not bound: the window's key routing acts on them.
   for (int slot = 1; slot <= kQuickSlots; ++slot)

@@ -15,20 +15,20 @@
 
 class QKeyEvent;
 class QMenu;
-class TMainCPCForm;
+class MainWindow;
 struct Settings;
 
 constexpr int kQuickSlots = 4;
 
-void LoadSnapshotClicked(TMainCPCForm& form);
-void SaveSnapshotClicked(TMainCPCForm& form);
+void LoadSnapshotClicked(MainWindow& form);
+void SaveSnapshotClicked(MainWindow& form);
 
 // slot: 1..kQuickSlots.
 std::filesystem::path QuickSlotPath(const Settings& settings, int slot);
-void QuickSaveClicked(TMainCPCForm& form, int slot);
-void QuickLoadClicked(TMainCPCForm& form, int slot);
+void QuickSaveClicked(MainWindow& form, int slot);
+void QuickLoadClicked(MainWindow& form, int slot);
 // A quick slot key (Shift or Ctrl with F5..F8) acted on; false for any other
 // key, which the caller then routes as before.
-bool QuickSnapshotKey(TMainCPCForm& form, const QKeyEvent& event);
+bool QuickSnapshotKey(MainWindow& form, const QKeyEvent& event);
 // The "Quick Snapshots" submenu.
-void AddQuickSnapshotMenu(TMainCPCForm& form, QMenu* file);
+void AddQuickSnapshotMenu(MainWindow& form, QMenu* file);

@@ -12,7 +12,7 @@
 #include "cli_support.h"
 #include "devices/ppi.h"
 #include "devices/screen_text.h"
-#include "frontend/qt/autotype_box.h"
+#include "frontend/qt/autotype_dialog.h"
 #include "frontend/qt/main_window.h"
 #include "frontend/qt/qt_test_app.h"
 
@@ -30,9 +30,9 @@ class AutoTypeWindow : public ::testing::Test {
     fs::remove_all(dir);
     fs::create_directories(dir / "PROFILES");
     std::ofstream(dir / "Pellux.ini") << "[PATHS]\nROMDIR=" << RomDir() << "/\n";
-    window = std::make_unique<TMainCPCForm>(dir);
+    window = std::make_unique<MainWindow>(dir);
     window->TogglePause();  // the test runs the machine itself
-    box = window->findChild<TAutoTypeBox*>();
+    box = window->findChild<AutoTypeDialog*>();
     ASSERT_TRUE(box);
   }
   void TearDown() override {
@@ -50,8 +50,8 @@ class AutoTypeWindow : public ::testing::Test {
   void Tick() { QMetaObject::invokeMethod(&window->autoTypeTimer(), "timeout"); }
 
   fs::path dir;
-  std::unique_ptr<TMainCPCForm> window;
-  TAutoTypeBox* box = nullptr;
+  std::unique_ptr<MainWindow> window;
+  AutoTypeDialog* box = nullptr;
 };
 
 TEST_F(AutoTypeWindow, TwoHundredCapitalsStayCapitals) {

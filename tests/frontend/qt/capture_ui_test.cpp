@@ -247,7 +247,7 @@ TEST(CaptureWindow, F5AndTheSeriesButtonWriteStills) {
     fs::create_directories(dir / sub);
   if (HaveRoms()) fs::create_directory_symlink(RomDir(), dir / "ROMS");
   {
-    TMainCPCForm form(dir);
+    MainWindow form(dir);
     form.show();
     QApplication::setActiveWindow(&form);
     ProcessEventsUntil([&] { return form.isActiveWindow(); }, 2000);

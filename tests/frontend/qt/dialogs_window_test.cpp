@@ -18,11 +18,12 @@
 
 #include "cli_support.h"
 #include "devices/screen_text.h"
-#include "frontend/qt/autotype_box.h"
-#include "frontend/qt/config_dialogs.h"
-#include "frontend/qt/keyboard_mapper.h"
+#include "frontend/qt/autotype_dialog.h"
+#include "frontend/qt/machine_config_dialog.h"
+#include "frontend/qt/settings_dialog.h"
+#include "frontend/qt/key_mapper_dialog.h"
 #include "frontend/qt/main_window.h"
-#include "frontend/qt/new_disk_form.h"
+#include "frontend/qt/new_disk_dialog.h"
 #include "frontend/qt/modal_helper.h"
 
 namespace fs = std::filesystem;
@@ -47,7 +48,7 @@ class DialogsWindowTest : public ::testing::Test {
     fs::create_directories(dir / "PROFILES");
     std::ofstream(dir / "Pellux.ini") << "[PATHS]\nROMDIR=" << RomDir() << "/\nPFLDIR=" << (dir / "PROFILES").string()
                                       << "/\n";
-    window = std::make_unique<TMainCPCForm>(dir);
+    window = std::make_unique<MainWindow>(dir);
   }
   void TearDown() override {
     window.reset();
@@ -64,7 +65,7 @@ class DialogsWindowTest : public ::testing::Test {
   fs::path ProfileFile() { return dir / "PROFILES" / "Default.pfl"; }
 
   fs::path dir;
-  std::unique_ptr<TMainCPCForm> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(DialogsWindowTest, JustApplyChangesTheMachineNotTheProfile) {
@@ -73,7 +74,7 @@ TEST_F(DialogsWindowTest, JustApplyChangesTheMachineNotTheProfile) {
   QAction* item = MenuAction("Options", "CPC Configuration");
   ASSERT_TRUE(item && item->isEnabled());
 
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) {
     d->SpeedBar->setValue(5);
     d->CrtcBox->setCurrentIndex(1);
     d->RamBar->setValue(9);
@@ -88,7 +89,7 @@ TEST_F(DialogsWindowTest, JustApplyChangesTheMachineNotTheProfile) {
   EXPECT_FALSE(window->settings().ProfileCommitted);
   EXPECT_EQ(ReadFile(ProfileFile()), profileBefore);
 
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) {
     EXPECT_EQ(d->SpeedBar->value(), 5);  // shows what was applied
     d->ApplySaveButton->click();
   });
@@ -102,7 +103,7 @@ TEST_F(DialogsWindowTest, JustApplyChangesTheMachineNotTheProfile) {
 
 TEST_F(DialogsWindowTest, CancelChangesNothing) {
   const std::string profileBefore = ReadFile(ProfileFile());
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) {
     d->SpeedBar->setValue(50);
     d->BrandBox->setCurrentText("ISP");
     d->CancelButton->click();
@@ -116,8 +117,8 @@ TEST_F(DialogsWindowTest, CancelChangesNothing) {
 
   const std::string iniBefore = ReadFile(dir / "Pellux.ini");
   const std::string snapDir = window->settings().SNAPDIR;
-  window->findChild<TMiscConfigMenu*>()->ChooseDirectory = [](QWidget*, const QString&) { return QString("/x"); };
-  WhenModal<TMiscConfigMenu>([](TMiscConfigMenu* d) {
+  window->findChild<SettingsDialog*>()->ChooseDirectory = [](QWidget*, const QString&) { return QString("/x"); };
+  WhenModal<SettingsDialog>([](SettingsDialog* d) {
     d->DirectoryKind->setCurrentText("SNAPSHOTS");
     d->ChangeButton->click();
     d->CancelButton->click();
@@ -128,7 +129,7 @@ TEST_F(DialogsWindowTest, CancelChangesNothing) {
 }
 
 TEST_F(DialogsWindowTest, MiscApplySavesTheSettingsFile) {
-  WhenModal<TMiscConfigMenu>([](TMiscConfigMenu* d) {
+  WhenModal<SettingsDialog>([](SettingsDialog* d) {
     d->Formats[3]->setChecked(true);
     d->EveryFrame->setValue(4);
     d->ApplyButton->click();
@@ -141,7 +142,7 @@ TEST_F(DialogsWindowTest, MiscApplySavesTheSettingsFile) {
 }
 
 TEST_F(DialogsWindowTest, SpeedZeroFreezesTheMachine) {
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) {
     d->SpeedBar->setValue(0);
     d->JustApplyButton->click();
   });
@@ -160,7 +161,7 @@ TEST_F(DialogsWindowTest, SpeedZeroFreezesTheMachine) {
 TEST_F(DialogsWindowTest, PrinterPortStartsOverOnlyForANewMode) {
   fs::create_directories(dir / "PRINTS");
   Machine& m = window->machine();
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) {
     d->ParallelBox->setCurrentText("Print to BIN file");
     d->JustApplyButton->click();
   });
@@ -170,7 +171,7 @@ TEST_F(DialogsWindowTest, PrinterPortStartsOverOnlyForANewMode) {
   for (uint8_t c : {'x', 'A'}) PrinterWrite(m, c);  // the first byte of a run is dropped
 
   // Another change, same mode: the document goes on.
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) {
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) {
     d->SpeedBar->setValue(20);
     d->JustApplyButton->click();
   });
@@ -187,7 +188,7 @@ TEST_F(DialogsWindowTest, PrinterPortStartsOverOnlyForANewMode) {
 TEST_F(DialogsWindowTest, CreateProfileThenConfigurationEvenAfterCancel) {
   bool configShown = false;
   WhenModal<QFileDialog>([&](QFileDialog* f) {
-    WhenModal<TCPCConfigMenu>([&](TCPCConfigMenu* d) {
+    WhenModal<MachineConfigDialog>([&](MachineConfigDialog* d) {
       configShown = true;
       EXPECT_EQ(d->windowTitle(), "CPC Configuration/Default.pfl");
       d->CancelButton->click();
@@ -202,7 +203,7 @@ TEST_F(DialogsWindowTest, CreateProfileThenConfigurationEvenAfterCancel) {
 // Records the matrix keys held after each tick of the window's typing timer.
 class TickRecorder {
  public:
-  explicit TickRecorder(TMainCPCForm& w) : w_(w) {
+  explicit TickRecorder(MainWindow& w) : w_(w) {
     QObject::connect(&w.autoTypeTimer(), &QTimer::timeout, &context_, [this] {
       std::vector<std::string> held;
       for (uint32_t line = 0; line < 10; ++line)
@@ -215,14 +216,14 @@ class TickRecorder {
   std::vector<std::vector<std::string>> ticks;
 
  private:
-  TMainCPCForm& w_;
+  MainWindow& w_;
   QObject context_;
 };
 
 TEST_F(DialogsWindowTest, AutoTypeWindowTypesThroughTheTimer) {
   window->TogglePause();  // the matrix alone is watched
   MenuAction("Tools", "AutoType")->trigger();
-  auto* box = window->findChild<TAutoTypeBox*>();
+  auto* box = window->findChild<AutoTypeDialog*>();
   ASSERT_TRUE(box);
   EXPECT_TRUE(box->isVisible());
   EXPECT_EQ(box->windowTitle(), "AutoType Utility");
@@ -268,7 +269,7 @@ TEST_F(DialogsWindowTest, AutoTypedBasicLineRuns) {
     for (int i = 0; i < 3; ++i) EmulateTick(m);
   });
   MenuAction("Tools", "AutoType")->trigger();
-  auto* box = window->findChild<TAutoTypeBox*>();
+  auto* box = window->findChild<AutoTypeDialog*>();
   box->Memo1->setPlainText("PRINT 6*7");
   box->AutoTypeButton->click();
   ASSERT_TRUE(ProcessEventsUntil([&] { return !window->autoTypeTimer().isActive(); }, 10000));
@@ -283,7 +284,7 @@ TEST_F(DialogsWindowTest, AutoTypedBasicLineRuns) {
 TEST_F(DialogsWindowTest, KeyboardMapperEditsTheLiveMap) {
   QAction* item = MenuAction("Tools", "Keyboard Mapper");
   ASSERT_TRUE(item && item->isEnabled());
-  WhenModal<TKeyBoardMapper>([](TKeyBoardMapper* d) {
+  WhenModal<KeyMapperDialog>([](KeyMapperDialog* d) {
     for (int i = 0; i < kCpcKeyButtons; ++i)
       if (std::string(kCpcKeyLayout[i].Name) == "COPY") d->SelectCpcKey(i);
     d->Button1->click();
@@ -293,7 +294,7 @@ TEST_F(DialogsWindowTest, KeyboardMapperEditsTheLiveMap) {
   item->trigger();
   EXPECT_EQ(*KeyMapLookup(window->keyMap(), 0x70), (KeyMapEntry{1, 1}));
   // A later configuration apply reopens the devices but keeps the edit.
-  WhenModal<TCPCConfigMenu>([](TCPCConfigMenu* d) { d->JustApplyButton->click(); });
+  WhenModal<MachineConfigDialog>([](MachineConfigDialog* d) { d->JustApplyButton->click(); });
   MenuAction("Options", "CPC Configuration")->trigger();
   EXPECT_EQ(*KeyMapLookup(window->keyMap(), 0x70), (KeyMapEntry{1, 1}));
 }
@@ -308,7 +309,7 @@ TEST_F(DialogsWindowTest, CreateNewDiskRunsPausedAndSavesInTheDiskFolder) {
 
   bool parked = false;
   QString startDir;
-  WhenModal<TCreateNewDiskForm>([&](TCreateNewDiskForm* d) {
+  WhenModal<NewDiskDialog>([&](NewDiskDialog* d) {
     const uint32_t frames = m.FrameCounter.load();
     ProcessEventsUntil([] { return false; }, 150);
     parked = m.FrameCounter.load() == frames;

@@ -102,7 +102,7 @@ TEST_F(DriveMenuFixture, WriteProtectToggleKeepsBothMenusAndTheSetting) {
 }
 
 TEST_F(DriveMenuFixture, ChooserDecidesBetweenSeveralMembers) {
-  TCompressedBox box({"ONE.DSK", "TWO.DSK"}, &window);
+  ZipMemberDialog box({"ONE.DSK", "TWO.DSK"}, &window);
   EXPECT_EQ(box.windowTitle(), "Open Compressed Files");
   EXPECT_EQ(box.Chosen(), "ONE.DSK") << "first entry preselected";
   box.list()->setCurrentRow(1);

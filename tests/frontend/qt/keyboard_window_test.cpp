@@ -17,7 +17,7 @@
 
 #include "cpc_screen.h"
 #include "frontend/qt/frame_view.h"
-#include "frontend/qt/keyboard_mapper.h"
+#include "frontend/qt/key_mapper_dialog.h"
 #include "frontend/qt/main_window.h"
 #include "frontend/qt/modal_helper.h"
 #include "frontend/qt/qt_test_app.h"
@@ -105,7 +105,7 @@ class KeyboardWindow : public testing::Test {
     fs::create_directories(dir / "PROFILES");
     std::ofstream(dir / "Pellux.ini") << "[PATHS]\nROMDIR=" << RomDir() << "/\nPFLDIR=" << (dir / "PROFILES").string()
                                       << "/\n";
-    window = std::make_unique<TMainCPCForm>(dir);
+    window = std::make_unique<MainWindow>(dir);
     window->TogglePause();  // the test runs the machine itself
     window->show();
     QApplication::setActiveWindow(window.get());
@@ -170,7 +170,7 @@ class KeyboardWindow : public testing::Test {
   }
 
   fs::path dir;
-  std::unique_ptr<TMainCPCForm> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 class SymbolicLayouts : public KeyboardWindow, public testing::WithParamInterface<int> {};
@@ -250,7 +250,7 @@ TEST_F(KeyboardWindow, AltF1SwitchesToPositionalWhereKeysGoByPlace) {
   EXPECT_TRUE(NoKeyHeld());
   // The mapper says which map it edits.
   QString shown;
-  WhenModal<TKeyBoardMapper>([&](TKeyBoardMapper* mapper) {
+  WhenModal<KeyMapperDialog>([&](KeyMapperDialog* mapper) {
     shown = mapper->ModeLabel->text();
     mapper->Button3->click();
   });

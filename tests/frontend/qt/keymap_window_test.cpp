@@ -44,7 +44,7 @@ TEST(KeyMapAtStartUp, DamagedFileIsReportedAndKept) {
     const std::string before = fs::is_regular_file(file) ? ReadWholeFile(file) : std::string();
 
     testing::internal::CaptureStderr();
-    auto window = std::make_unique<TMainCPCForm>(dir);
+    auto window = std::make_unique<MainWindow>(dir);
     const std::string err = testing::internal::GetCapturedStderr();
     const std::string bar = window->statusBar()->currentMessage().toStdString();
     for (const std::string& said : {err, bar}) {
@@ -64,7 +64,7 @@ TEST(KeyMapAtStartUp, MissingFileIsNoProblem) {
   const fs::path dir = fs::temp_directory_path() / ("pellucidore-keymap-window-" + std::to_string(::getpid()));
   MakeStartDir(dir);
   testing::internal::CaptureStderr();
-  auto window = std::make_unique<TMainCPCForm>(dir);
+  auto window = std::make_unique<MainWindow>(dir);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.find("Key map"), std::string::npos) << err;
   EXPECT_EQ(window->keyMap(), DefaultKeyMap());

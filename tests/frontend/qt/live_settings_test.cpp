@@ -21,7 +21,8 @@
 #include <functional>
 
 #include "cli_support.h"
-#include "frontend/qt/config_dialogs.h"
+#include "frontend/qt/machine_config_dialog.h"
+#include "frontend/qt/settings_dialog.h"
 #include "frontend/qt/drive_menu.h"
 #include "frontend/qt/frame_view.h"
 #include "frontend/qt/main_window.h"
@@ -55,7 +56,7 @@ class LiveSettings : public ::testing::Test {
       fs::create_directories(dir / sub);
     std::ofstream(dir / "Pellux.ini") << "[PATHS]\nROMDIR=" << RomDir() << "/\nPFLDIR=" << (dir / "PROFILES").string()
                                       << "/\nSTILLSDIR=" << (dir / "STILLS").string() << "/\n";
-    window = std::make_unique<TMainCPCForm>(dir);
+    window = std::make_unique<MainWindow>(dir);
     window->TogglePause();  // the tests look at a machine standing still
   }
   void TearDown() override {
@@ -64,23 +65,23 @@ class LiveSettings : public ::testing::Test {
     fs::remove_all(dir);
   }
   QAction* MenuAction(const QString& menu, const QString& item) { return MenuBarAction(*window, menu, item); }
-  void Misc(const std::function<void(TMiscConfigMenu*)>& edit) {
-    WhenModal<TMiscConfigMenu>([edit](TMiscConfigMenu* d) {
+  void Misc(const std::function<void(SettingsDialog*)>& edit) {
+    WhenModal<SettingsDialog>([edit](SettingsDialog* d) {
       edit(d);
       d->ApplyButton->click();
     });
     MenuAction("Options", "Misc Settings")->trigger();
   }
-  void Cpc(const std::function<void(TCPCConfigMenu*)>& edit) {
-    WhenModal<TCPCConfigMenu>([edit](TCPCConfigMenu* d) {
+  void Cpc(const std::function<void(MachineConfigDialog*)>& edit) {
+    WhenModal<MachineConfigDialog>([edit](MachineConfigDialog* d) {
       edit(d);
       d->JustApplyButton->click();
     });
     MenuAction("Options", "CPC Configuration")->trigger();
   }
   // Picks a folder for one directory kind of the Misc dialog.
-  static std::function<void(TMiscConfigMenu*)> Folder(const char* kind, const fs::path& folder) {
-    return [kind, folder](TMiscConfigMenu* d) {
+  static std::function<void(SettingsDialog*)> Folder(const char* kind, const fs::path& folder) {
+    return [kind, folder](SettingsDialog* d) {
       d->ChooseDirectory = [folder](QWidget*, const QString&) { return QString::fromStdString(folder.string()); };
       d->DirectoryKind->setCurrentText(kind);
       d->ChangeButton->click();
@@ -99,7 +100,7 @@ class LiveSettings : public ::testing::Test {
   Machine& m() { return window->machine(); }
 
   fs::path dir;
-  std::unique_ptr<TMainCPCForm> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 struct Row {
@@ -137,15 +138,15 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
        [&](LiveSettings& t) {
          t.Misc(Folder("PARALLEL", dir / "NEW" / "PRINTED"));
          fs::create_directories(dir / "NEW" / "PRINTED");
-         t.Cpc([](TCPCConfigMenu* d) { d->ParallelBox->setCurrentText("Print to BIN file"); });
+         t.Cpc([](MachineConfigDialog* d) { d->ParallelBox->setCurrentText("Print to BIN file"); });
          for (uint8_t c : {'x', 'A', 'B'}) PrinterWrite(t.m(), c);
-         t.Cpc([](TCPCConfigMenu* d) { d->ParallelBox->setCurrentText("Not Connected"); });  // closes the document
+         t.Cpc([](MachineConfigDialog* d) { d->ParallelBox->setCurrentText("Not Connected"); });  // closes the document
          EXPECT_EQ(FilesIn(dir / "NEW" / "PRINTED").size(), 1u);
          EXPECT_TRUE(FilesIn(dir / "PRINTS").empty());
        }},
       {"STILLS folder, PNG, half size: the next screenshot",
        [&](LiveSettings& t) {
-         t.Misc([&](TMiscConfigMenu* d) {
+         t.Misc([&](SettingsDialog* d) {
            Folder("STILLS", dir / "NEW" / "SHOTS")(d);
            d->Formats[3]->setChecked(true);
            d->SaveHalfSize->setChecked(true);
@@ -160,7 +161,7 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
       {"JPEG quality: the next JPEG screenshot",
        [&](LiveSettings& t) {
          auto shoot = [&](int quality) {
-           t.Misc([quality](TMiscConfigMenu* d) {
+           t.Misc([quality](SettingsDialog* d) {
              d->Formats[1]->setChecked(true);
              d->QualityBar->setValue(quality);
            });
@@ -180,7 +181,7 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
          fs::rename(dir / "DISKS" / "mygame.dsk", dir / "DISKS" / "MYGAME.DSK");
          t.window->drives()->ChooseFile = [&](int) { return QString::fromStdString((dir / "DISKS" / "MYGAME.DSK").string()); };
          t.window->drives()->Load(0);
-         t.Misc([](TMiscConfigMenu* d) { d->NameByDsk->setChecked(true); });
+         t.Misc([](SettingsDialog* d) { d->NameByDsk->setChecked(true); });
          t.window->ToolButton4->click();
          const auto files = FilesIn(dir / "STILLS");
          ASSERT_EQ(files.size(), 1u);
@@ -188,7 +189,7 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
        }},
       {"Show a Save Dialog: the next screenshot asks",
        [&](LiveSettings& t) {
-         t.Misc([](TMiscConfigMenu* d) { d->SaveStillDialog->setChecked(true); });
+         t.Misc([](SettingsDialog* d) { d->SaveStillDialog->setChecked(true); });
          bool asked = false;
          WhenModal<QFileDialog>([&](QFileDialog* f) {
            asked = true;
@@ -200,7 +201,7 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
        }},
       {"Consecutive stills and Every: the next series",
        [&](LiveSettings& t) {
-         t.Misc([](TMiscConfigMenu* d) {
+         t.Misc([](SettingsDialog* d) {
            d->MaxStills->setValue(3);
            d->EveryFrame->setValue(2);
          });
@@ -222,7 +223,7 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
        }},
       {"Always display a Save Dialog: the next recording asks",
        [&](LiveSettings& t) {
-         t.Misc([](TMiscConfigMenu* d) { d->VideoDialog->setChecked(true); });
+         t.Misc([](SettingsDialog* d) { d->VideoDialog->setChecked(true); });
          bool asked = false;
          WhenModal<QFileDialog>([&](QFileDialog* f) {
            asked = true;
@@ -234,9 +235,9 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
       {"Show Toolbars in FullScreen Mode: now, in full screen",
        [&](LiveSettings& t) {
          t.window->ToggleFullScreen();
-         t.Misc([](TMiscConfigMenu* d) { d->Toolbar->setChecked(false); });
+         t.Misc([](SettingsDialog* d) { d->Toolbar->setChecked(false); });
          EXPECT_FALSE(t.window->menuBar()->isVisible());
-         t.Misc([](TMiscConfigMenu* d) { d->Toolbar->setChecked(true); });
+         t.Misc([](SettingsDialog* d) { d->Toolbar->setChecked(true); });
          EXPECT_TRUE(t.window->menuBar()->isVisible());
          EXPECT_TRUE(t.window->showToolbarAction->isChecked());
          t.window->ToggleFullScreen();
@@ -244,14 +245,14 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
       {"Floppy Drive makes noise: the noises start",
        [&](LiveSettings& t) {
          ASSERT_FALSE(t.window->driveSounds().IsOpen());
-         t.Misc([](TMiscConfigMenu* d) { d->FddSound->setChecked(true); });
+         t.Misc([](SettingsDialog* d) { d->FddSound->setChecked(true); });
          EXPECT_TRUE(t.window->driveSounds().IsOpen()) << t.window->driveSounds().Error();
-         t.Misc([](TMiscConfigMenu* d) { d->FddSound->setChecked(false); });
+         t.Misc([](SettingsDialog* d) { d->FddSound->setChecked(false); });
          EXPECT_FALSE(t.window->driveSounds().IsOpen());
        }},
       {"Print job idle time: the default printer's jobs end after it",
        [&](LiveSettings& t) {
-         t.Misc([](TMiscConfigMenu* d) {
+         t.Misc([](SettingsDialog* d) {
            EXPECT_TRUE(d->DefaultPrinterLabel->text().startsWith("Default printer: "));
            d->PrinterIdle->setValue(9);
          });
@@ -259,18 +260,18 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
        }},
       {"Rewind and its memory: the ring follows at once",
        [&](LiveSettings& t) {
-         t.Misc([](TMiscConfigMenu* d) {
+         t.Misc([](SettingsDialog* d) {
            d->Rewind->setChecked(false);
            d->RewindMemory->setValue(16);
          });
          EXPECT_FALSE(t.window->rewind().Ring().Enabled());
          EXPECT_EQ(t.window->rewind().Ring().Budget(), size_t{16} << 20);
-         t.Misc([](TMiscConfigMenu* d) { d->Rewind->setChecked(true); });
+         t.Misc([](SettingsDialog* d) { d->Rewind->setChecked(true); });
          EXPECT_TRUE(t.window->rewind().Ring().Enabled());
        }},
       {"Each Hardware Profile remembers...: the dialog says it waits",
        [&](LiveSettings& t) {
-         t.Misc([](TMiscConfigMenu* d) {
+         t.Misc([](SettingsDialog* d) {
            d->IndividualSet->setChecked(true);
            ASSERT_TRUE(d->IndividualSetNote);
            EXPECT_TRUE(d->IndividualSetNote->text().contains("next start"));
@@ -289,55 +290,55 @@ TEST_F(LiveSettings, MiscConfigurationTakesEffectOnApply) {
 TEST_F(LiveSettings, CpcConfigurationTakesEffectOnApply) {
   const Row rows[] = {
       {"Brand", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->BrandBox->setCurrentText("SCHNEIDER"); });
+         t.Cpc([](MachineConfigDialog* d) { d->BrandBox->setCurrentText("SCHNEIDER"); });
          EXPECT_EQ(t.m().Ppi.Brand, 5);
        }},
       {"CRTC Type", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->CrtcBox->setCurrentIndex(2); });
+         t.Cpc([](MachineConfigDialog* d) { d->CrtcBox->setCurrentIndex(2); });
          EXPECT_EQ(t.m().Crtc.Type, 2u);
        }},
       {"Monitor Type", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->GreenMonitor->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->GreenMonitor->setChecked(true); });
          EXPECT_EQ(t.m().Video.Monitor, 2);
        }},
       {"Double ScanLine", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->DoubleScanLine->setChecked(false); });
+         t.Cpc([](MachineConfigDialog* d) { d->DoubleScanLine->setChecked(false); });
          EXPECT_FALSE(t.m().Video.DoubleScanLine);
        }},
       {"Keep Aspect Ratio", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->KeepAspectRatio->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->KeepAspectRatio->setChecked(true); });
          EXPECT_TRUE(t.window->settings().KEEPASPECTRATIO);  // read by the next resize
        }},
       {"Smooth DirectX Stretch", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->DirectXStretch->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->DirectXStretch->setChecked(true); });
          EXPECT_TRUE(t.window->frameView()->Smooth());
        }},
       {"CPC Speed", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->SpeedBar->setValue(5); });
+         t.Cpc([](MachineConfigDialog* d) { d->SpeedBar->setValue(5); });
          EXPECT_EQ(t.m().MicrosecondsPerTick, 10000u);
        }},
       {"Z80 @", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->Z80Bar->setValue(3); });
+         t.Cpc([](MachineConfigDialog* d) { d->Z80Bar->setValue(3); });
          EXPECT_EQ(t.m().Z80Multiplier, 3u);
        }},
       {"No Z80 Cycles", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->NoZ80Cycles->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->NoZ80Cycles->setChecked(true); });
          EXPECT_FALSE(t.m().Z80.CountCycles);
        }},
       {"RAM", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->RamBar->setValue(1); });
+         t.Cpc([](MachineConfigDialog* d) { d->RamBar->setValue(1); });
          EXPECT_EQ(t.m().Memory.RamBankLimit, 7);
        }},
       {"4MB RAM expansion", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->Ram4Mb->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->Ram4Mb->setChecked(true); });
          EXPECT_TRUE(t.m().Memory.Ram4MbEnabled);
        }},
       {"ROM slots", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->RomBoxes[1 + 3]->setCurrentText("AMSDOS.ROM"); });
+         t.Cpc([](MachineConfigDialog* d) { d->RomBoxes[1 + 3]->setCurrentText("AMSDOS.ROM"); });
          EXPECT_TRUE(t.m().Memory.UpperRomPresent[3]);
        }},
       {"Sound format", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) {
+         t.Cpc([](MachineConfigDialog* d) {
            d->SoundEnabled->setChecked(true);
            d->Stereo->setChecked(true);
            d->Rate44100->setChecked(true);
@@ -350,20 +351,20 @@ TEST_F(LiveSettings, CpcConfigurationTakesEffectOnApply) {
          EXPECT_EQ(t.m().Psg.BitsPerSample, 16u);
        }},
       {"Parallel Port", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->ParallelBox->setCurrentText("Print to RTF file"); });
+         t.Cpc([](MachineConfigDialog* d) { d->ParallelBox->setCurrentText("Print to RTF file"); });
          EXPECT_EQ(t.m().Printer.PrinterMode, 2u);
        }},
       {"Mouse on Joystick Port", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->MouseOnJoystick->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->MouseOnJoystick->setChecked(true); });
          EXPECT_TRUE(t.window->settings().MOUSEEN);  // read by the next mouse event
        }},
       {"Light Pen", [](LiveSettings& t) {
-         t.Cpc([](TCPCConfigMenu* d) { d->LightPen->setChecked(true); });
+         t.Cpc([](MachineConfigDialog* d) { d->LightPen->setChecked(true); });
          EXPECT_TRUE(t.m().Crtc.LightPenEnabled);
        }},
       {"SymbiFace II, DIP switch, hard disk", [](LiveSettings& t) {
          ASSERT_TRUE(WriteNewHdd(t.dir / "DISKS" / "master", 1).Ok());
-         t.Cpc([&t](TCPCConfigMenu* d) {
+         t.Cpc([&t](MachineConfigDialog* d) {
            d->SymbifaceEnabled->setChecked(true);
            d->DipSwitches[2]->setChecked(false);
            d->OpenHddDialog = [&t](QWidget*, const QString&) {

@@ -47,12 +47,12 @@ void Release(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
   Key(w, QEvent::KeyRelease, key, mods);
 }
 
-class MainWindow : public testing::Test {
+class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     TestApp();
     dir_ = std::make_unique<StartDir>();
-    form_ = std::make_unique<TMainCPCForm>(dir_->path());
+    form_ = std::make_unique<MainWindow>(dir_->path());
     form_->show();
     QApplication::setActiveWindow(form_.get());
     form_->activateWindow();
@@ -63,7 +63,7 @@ class MainWindow : public testing::Test {
     dir_.reset();
   }
   std::unique_ptr<StartDir> dir_;
-  std::unique_ptr<TMainCPCForm> form_;
+  std::unique_ptr<MainWindow> form_;
 };
 
 std::vector<std::string> ActionTexts(const QList<QAction*>& actions) {
@@ -79,7 +79,7 @@ QMenu* Submenu(QMenu* menu, const char* title) {
   return nullptr;
 }
 
-TEST_F(MainWindow, CaptionsAndHints) {
+TEST_F(MainWindowTest, CaptionsAndHints) {
   EXPECT_EQ(form_->windowTitle(), "Pellucidore 1.1");
   EXPECT_EQ(form_->ToolButton1->toolTip(), "Pause (F10)");
   EXPECT_EQ(form_->ToolButton2->toolTip(), "Reset (Alt+F9)");
@@ -119,7 +119,7 @@ TEST_F(MainWindow, CaptionsAndHints) {
   EXPECT_EQ(ActionTexts(Submenu(form_->popupMenu, "Profiles")->actions())[0], "Create new Profile");
 }
 
-TEST_F(MainWindow, F10PausesAndResumesWithoutOpeningTheMenu) {
+TEST_F(MainWindowTest, F10PausesAndResumesWithoutOpeningTheMenu) {
   form_->StartEmulation();
   Press(form_.get(), Qt::Key_F10);
   Release(form_.get(), Qt::Key_F10);
@@ -140,7 +140,7 @@ TEST_F(MainWindow, F10PausesAndResumesWithoutOpeningTheMenu) {
   EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
-TEST_F(MainWindow, ResetOnF9ReleaseOnlyWithAlt) {
+TEST_F(MainWindowTest, ResetOnF9ReleaseOnlyWithAlt) {
   Machine& m = form_->machine();
   m.Memory.BaseRam[0x8000] = 0x5A;
   Press(form_.get(), Qt::Key_F9);
@@ -156,7 +156,7 @@ TEST_F(MainWindow, ResetOnF9ReleaseOnlyWithAlt) {
   EXPECT_EQ(m.Z80.PC, 0);
 }
 
-TEST_F(MainWindow, LetterKeyHoldsItsMatrixBit) {
+TEST_F(MainWindowTest, LetterKeyHoldsItsMatrixBit) {
   const KeyMap map = DefaultKeyMap();
   const KeyMapEntry* entry = KeyMapLookup(map, 'A');
   ASSERT_NE(entry, nullptr);
@@ -168,7 +168,7 @@ TEST_F(MainWindow, LetterKeyHoldsItsMatrixBit) {
 }
 
 // Zoom works with sharp and smooth scaling alike.
-TEST_F(MainWindow, ZoomKeysNeedAlt) {
+TEST_F(MainWindowTest, ZoomKeysNeedAlt) {
   Settings& s = form_->settings();
   Press(form_.get(), Qt::Key_Plus, Qt::KeypadModifier);
   EXPECT_EQ(s.ZOOM, 0) << "without Alt the key is the CPC's";
@@ -186,7 +186,7 @@ TEST_F(MainWindow, ZoomKeysNeedAlt) {
   Release(form_.get(), Qt::Key_Alt);
 }
 
-TEST_F(MainWindow, WindowSizes) {
+TEST_F(MainWindowTest, WindowSizes) {
   form_->HalfSize();
   EXPECT_EQ(form_->ClientSize(), QSize(384, 336));
   form_->FullSize();
@@ -201,7 +201,7 @@ TEST(MainWindowLifecycle, ClosingSavesAndTheNextStartRestoresBounds) {
   TestApp();
   StartDir dir;
   {
-    TMainCPCForm form(dir.path());
+    MainWindow form(dir.path());
     form.show();
     form.setGeometry(120, 80, 500, 420);
     form.close();
@@ -212,7 +212,7 @@ TEST(MainWindowLifecycle, ClosingSavesAndTheNextStartRestoresBounds) {
   LoadSettings(saved, MissingFile::Leave);
   EXPECT_EQ(saved.FORM1W, 500);
   EXPECT_EQ(saved.FORM1H, 420);
-  TMainCPCForm again(dir.path());
+  MainWindow again(dir.path());
   EXPECT_EQ(again.geometry().size(), QSize(500, 420));
 }
 
@@ -220,7 +220,7 @@ TEST(MainWindowLifecycle, ShowsTheStartUpScreenTheRunnerMakes) {
   if (!HaveRoms()) GTEST_SKIP() << "CPC ROMs not found in " << RomDir();
   TestApp();
   StartDir dir;
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   form.show();
   // The runner's picture of the same machine after the same boot.
   const fs::path runnerShot = dir.path() / "runner.png";

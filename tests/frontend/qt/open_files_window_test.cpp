@@ -47,7 +47,7 @@ class EmptyFolder {
 
 fs::path TestDisks() { return fs::path(SharedDir()) / "testdata/dsk"; }
 
-bool ScreenShows(TMainCPCForm& form, const std::string& text) {
+bool ScreenShows(MainWindow& form, const std::string& text) {
   form.PauseRuleBegin();
   bool found = false;
   for (const std::string& line : ScreenText(form.machine())) found = found || line.find(text) != std::string::npos;
@@ -64,7 +64,7 @@ QAction* FindAction(QWidget* w, const QString& text) {
 TEST(FirstStart, AnEmptyFolderGetsTheBuiltInFirmwareModelsAndATwiceSizedWindow) {
   TestApp();
   EmptyFolder dir;
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   form.show();
   EXPECT_EQ(form.findChild<QLabel*>("romNotice"), nullptr);
   EXPECT_NE(form.statusBar()->currentMessage().indexOf("Built-in firmware used for 6128Low.ROM, 6128BASIC.ROM, AMSDOS.ROM"),
@@ -88,7 +88,7 @@ TEST(FirstStart, ANameFoundNowhereStillGetsTheMissingRomScreen) {
   EmptyFolder dir;
   fs::create_directories(dir.path() / "PROFILES");
   std::ofstream(dir.path() / "PROFILES/Default.pfl") << "[ROMS]\nROMLow=NOSUCHLOW.ROM\nROM000=NOBASIC.ROM\n";
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   auto* notice = form.findChild<QLabel*>("romNotice");
   ASSERT_NE(notice, nullptr);
   EXPECT_NE(notice->text().indexOf("NOSUCHLOW.ROM"), -1);
@@ -105,7 +105,7 @@ TEST(OpenFiles, ADiskFromTheCommandLineIsInsertedAndRun) {
   fs::create_directories(dir.path() / "PROFILES");
   std::ofstream(dir.path() / "PROFILES/Default.pfl") << "[EXPANSIONS]\nPARMODE=4\n";
   {
-    TMainCPCForm form(dir.path());
+    MainWindow form(dir.path());
     form.show();
     form.OpenFiles({QString::fromStdString((TestDisks() / "hello.dsk").string())});
     EXPECT_TRUE(form.machine().Fdc.Drives[0].Loaded);
@@ -141,7 +141,7 @@ TEST(OpenFiles, SnapshotsLoadAndOtherFilesAreNamedWhileTheProgramGoesOn) {
   TestApp();
   EmptyFolder dir;
   std::ofstream(dir.path() / "notes.txt") << "not a disk";
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   const QString said = form.OpenFiles({QString::fromStdString((dir.path() / "notes.txt").string()),
                                        QString::fromStdString(sna.string())});
   EXPECT_NE(said.indexOf("notes.txt"), -1) << said.toStdString();
@@ -154,7 +154,7 @@ TEST(OpenFiles, ADropInsertsIntoDriveAOrWithShiftDriveB) {
   if (!fs::exists(TestDisks() / "hello.dsk")) GTEST_SKIP() << "test disks not found in " << TestDisks();
   TestApp();
   EmptyFolder dir;
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   form.settings().AUTORUN = false;
   auto drop = [&](const fs::path& file, Qt::KeyboardModifiers mods) {
     QMimeData data;
@@ -182,7 +182,7 @@ TEST(OpenFiles, ADropInsertsIntoDriveAOrWithShiftDriveB) {
 TEST(MachineMenu, AModelRestartsTheMachineAtOnce) {
   TestApp();
   EmptyFolder dir;
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   QAction* cpc6128 = FindAction(&form, "CPC 6128");
   ASSERT_NE(cpc6128, nullptr);
   EXPECT_TRUE(cpc6128->isChecked());  // the default machine is a 6128
@@ -201,13 +201,13 @@ TEST(WindowGeometry, TenRestartsKeepThePosition) {
   TestApp();
   EmptyFolder dir;
   {
-    TMainCPCForm form(dir.path());
+    MainWindow form(dir.path());
     form.show();
     form.move(150, 120);
     form.resize(700, 560);
   }
   for (int i = 0; i < 10; ++i) {
-    TMainCPCForm form(dir.path());
+    MainWindow form(dir.path());
     form.show();
     QApplication::processEvents();
     EXPECT_EQ(form.pos(), QPoint(150, 120)) << "start " << i;
@@ -218,7 +218,7 @@ TEST(WindowGeometry, TenRestartsKeepThePosition) {
 TEST(StatusBar, PausedTooltipsAndEscape) {
   TestApp();
   EmptyFolder dir;
-  TMainCPCForm form(dir.path());
+  MainWindow form(dir.path());
   form.show();
   form.StartEmulation();
   form.TogglePause();

@@ -42,7 +42,7 @@ class ProfileLoad : public ::testing::Test {
                                       << individual << "\n";
     if (individual)
       std::ofstream(dir / "PROFILES" / "Default.pfl") << "[PATHS]\nFDD0=" << Disk("start") << "\nFDD1=" << Disk("start") << "\n";
-    window = std::make_unique<TMainCPCForm>(dir);
+    window = std::make_unique<MainWindow>(dir);
     ASSERT_EQ(Drive(0).DiskPath, Disk("start"));
   }
   const DriveImage& Drive(int d) { return window->machine().Fdc.Drives[d]; }
@@ -64,11 +64,11 @@ class ProfileLoad : public ::testing::Test {
       static_cast<QDialog*>(d)->accept();
     });
     item->trigger();
-    ASSERT_EQ(window->settings().LASTPROFILE, "/" + file.filename().string());
+    ASSERT_EQ(window->settings().LASTPROFILE, std::string("/").append(file.filename().string()));
   }
 
   fs::path dir;
-  std::unique_ptr<TMainCPCForm> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(ProfileLoad, SharedDisksStayAsTheUserLeftThem) {

@@ -30,7 +30,7 @@ class RewindKey : public testing::Test {
     for (const char* sub : {"DISKS", "SNAPSHOTS", "STILLS", "PRINTS", "PROFILES", "CAPTURES"})
       fs::create_directories(dir_ / sub);
     if (HaveRoms()) fs::create_directory_symlink(RomDir(), dir_ / "ROMS");
-    form_ = std::make_unique<TMainCPCForm>(dir_);
+    form_ = std::make_unique<MainWindow>(dir_);
     form_->show();
   }
   void TearDown() override {
@@ -43,7 +43,7 @@ class RewindKey : public testing::Test {
   }
 
   fs::path dir_;
-  std::unique_ptr<TMainCPCForm> form_;
+  std::unique_ptr<MainWindow> form_;
 };
 
 // Paused, with states kept by hand: one press restores the state before the

@@ -41,7 +41,7 @@ class SnapshotMenu : public testing::Test {
     for (const char* sub : {"DISKS", "SNAPSHOTS", "STILLS", "PRINTS", "PROFILES", "CAPTURES"})
       fs::create_directories(dir_ / sub);
     if (HaveRoms()) fs::create_directory_symlink(RomDir(), dir_ / "ROMS");
-    form_ = std::make_unique<TMainCPCForm>(dir_);
+    form_ = std::make_unique<MainWindow>(dir_);
     form_->show();
   }
   void TearDown() override {
@@ -67,7 +67,7 @@ class SnapshotMenu : public testing::Test {
   }
 
   fs::path dir_;
-  std::unique_ptr<TMainCPCForm> form_;
+  std::unique_ptr<MainWindow> form_;
 };
 
 // Answers the next modal widget of type T: inspect once, then answer until

@@ -34,7 +34,7 @@ TEST(RomMessage, NamesTheMissingImagesAndTheirFolder) {
       fs::create_directories(dir / sub);
     if (c.profile) std::ofstream(dir / "PROFILES/Default.pfl") << c.profile;
     {
-      TMainCPCForm form(dir);
+      MainWindow form(dir);
       const std::string message = form.statusBar()->currentMessage().toStdString();
       const fs::path roms = fs::path(form.settings().ROMDIR);
       EXPECT_EQ(message.rfind("Lower ROM not found: " + (roms / c.lower).string(), 0), 0u) << c.name << ": " << message;
@@ -61,7 +61,7 @@ TEST(RomMessage, SilentWhenTheLowerRomIsThere) {
     fs::create_directories(dir / sub);
   std::ofstream(dir / "ROMS/6128LOW.ROM", std::ios::binary) << std::string(16384, '\xC9');
   {
-    TMainCPCForm form(dir);
+    MainWindow form(dir);
     EXPECT_EQ(form.statusBar()->currentMessage().toStdString().find("Lower ROM not found"), std::string::npos);
     EXPECT_EQ(form.findChild<QLabel*>("romNotice"), nullptr);
   }

@@ -15,7 +15,7 @@
 #include <iterator>
 #include <vector>
 
-#include "frontend/qt/new_disk_form.h"
+#include "frontend/qt/new_disk_dialog.h"
 #include "frontend/qt/qt_test_app.h"
 
 namespace fs = std::filesystem;
@@ -30,7 +30,7 @@ class NewDiskFormTest : public ::testing::Test {
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
-    form = std::make_unique<TCreateNewDiskForm>(dir);
+    form = std::make_unique<NewDiskDialog>(dir);
     form->SaveDialog = [this](QWidget*, const QString& start, const QString& filter) {
       ++dialogs;
       startDir = start;
@@ -58,7 +58,7 @@ class NewDiskFormTest : public ::testing::Test {
   }
 
   fs::path dir;
-  std::unique_ptr<TCreateNewDiskForm> form;
+  std::unique_ptr<NewDiskDialog> form;
   QString answer, startDir, lastFilter;
   int dialogs = 0;
   std::vector<QString> errors;

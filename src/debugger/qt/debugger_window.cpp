@@ -1,4 +1,4 @@
-#include "debugger/qt/debug_form.h"
+#include "debugger/qt/debugger_window.h"
 
 #include <algorithm>
 
@@ -81,7 +81,7 @@ NavKey NavKeyOf(int key) {
 
 }  // namespace
 
-TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window), machine_(m), model_(m) {
+DebuggerWindow::DebuggerWindow(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window), machine_(m), model_(m) {
   setWindowTitle("Debugger");
 
   auto* toolBar = new QToolBar(this);
@@ -104,8 +104,8 @@ TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window
   ToolButton7->setChecked(model_.WhatZ80Sees());  // the view opens on it
   ToolButton5->setEnabled(model_.RomButtonEnabled());
   connect(ToolButton1, &QToolButton::clicked, this, &QWidget::close);
-  connect(ToolButton2, &QToolButton::clicked, this, &TDebugForm::Step);
-  connect(ToolButton3, &QToolButton::clicked, this, &TDebugForm::RefreshViews);
+  connect(ToolButton2, &QToolButton::clicked, this, &DebuggerWindow::Step);
+  connect(ToolButton3, &QToolButton::clicked, this, &DebuggerWindow::RefreshViews);
   connect(ToolButton5, &QToolButton::toggled, this, [this](bool on) {
     model_.SetShowRom(on);
     ShowAll();
@@ -134,7 +134,7 @@ TDebugForm::TDebugForm(Machine& m, QWidget* parent) : QWidget(parent, Qt::Window
   }
 }
 
-QWidget* TDebugForm::BuildCpuTab() {
+QWidget* DebuggerWindow::BuildCpuTab() {
   auto* page = new QWidget;
   auto* layout = new QHBoxLayout(page);
 
@@ -216,7 +216,7 @@ QWidget* TDebugForm::BuildCpuTab() {
   return page;
 }
 
-QWidget* TDebugForm::BuildChipTab() {
+QWidget* DebuggerWindow::BuildChipTab() {
   auto* page = new QWidget;
   auto* layout = new QHBoxLayout(page);
   auto newEdit = [&](QWidget* parent) {
@@ -280,7 +280,7 @@ QWidget* TDebugForm::BuildChipTab() {
   return page;
 }
 
-QWidget* TDebugForm::BuildDebugTab() {
+QWidget* DebuggerWindow::BuildDebugTab() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
   ListBox4 = new QListView(page);
@@ -305,7 +305,7 @@ QWidget* TDebugForm::BuildDebugTab() {
   return page;
 }
 
-void TDebugForm::SetPaused(bool paused) {
+void DebuggerWindow::SetPaused(bool paused) {
   paused_ = paused;
   setEnabled(paused);
   setWindowTitle(paused ? "Debugger" : "Debugger Disabled");
@@ -313,13 +313,13 @@ void TDebugForm::SetPaused(bool paused) {
   if (paused && isVisible()) RefreshViews();
 }
 
-void TDebugForm::Step() {
+void DebuggerWindow::Step() {
   if (!paused_) return;
   model_.Step();
   ShowAll();
 }
 
-void TDebugForm::RefreshViews() {
+void DebuggerWindow::RefreshViews() {
   if (!paused_) return;
   // The monitor is a setting the profile may change between refreshes.
   model_.SetMonitor(machine_.Video.Monitor);
@@ -327,7 +327,7 @@ void TDebugForm::RefreshViews() {
   ShowAll();
 }
 
-void TDebugForm::ShowAll() {
+void DebuggerWindow::ShowAll() {
   ShowListing();
   ShowDump();
   ShowRegisters();
@@ -336,7 +336,7 @@ void TDebugForm::ShowAll() {
   ShowPortLog();
 }
 
-void TDebugForm::ShowListing() {
+void DebuggerWindow::ShowListing() {
   {
     const QSignalBlocker block(ScrollBar1);
     ScrollBar1->setRange(0, model_.ListingMax());
@@ -345,7 +345,7 @@ void TDebugForm::ShowListing() {
   SetLines(ListBox1, model_.ListingLines());
 }
 
-void TDebugForm::ShowDump() {
+void DebuggerWindow::ShowDump() {
   {
     const QSignalBlocker block(ScrollBar2);
     ScrollBar2->setValue(model_.DumpPosition());
@@ -353,12 +353,12 @@ void TDebugForm::ShowDump() {
   SetLines(ListBox2, model_.DumpLines());
 }
 
-void TDebugForm::ShowRegisters() {
+void DebuggerWindow::ShowRegisters() {
   for (int i = 0; i < kRegisterFields; ++i)
     Edits[i]->setText(QString::fromStdString(model_.RegisterText(static_cast<RegisterField>(i))));
 }
 
-void TDebugForm::ShowChips() {
+void DebuggerWindow::ShowChips() {
   for (int i = 0; i < kCrtcEdits; ++i) Edits[kFirstCrtcEdit + i]->setText(QString::fromStdString(model_.CrtcText(i)));
   for (int i = 0; i < kPsgEdits; ++i) Edits[kFirstPsgEdit + i]->setText(QString::fromStdString(model_.PsgText(i)));
   const GateArrayView& ga = model_.GateArray();
@@ -378,7 +378,7 @@ void TDebugForm::ShowChips() {
   CheckBox3->setChecked(ga.LowerRomEnabled);
 }
 
-void TDebugForm::ShowPortLog() {
+void DebuggerWindow::ShowPortLog() {
   CheckBox1->setChecked(model_.PortLogEnabled());
   QStringList lines;
   for (const std::string& line : model_.PortLogLines()) lines.append(QString::fromStdString(line));
@@ -388,17 +388,17 @@ void TDebugForm::ShowPortLog() {
   ListBox4->scrollToBottom();
 }
 
-void TDebugForm::showEvent(QShowEvent* event) {
+void DebuggerWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   RefreshViews();
 }
 
-void TDebugForm::closeEvent(QCloseEvent* event) {
+void DebuggerWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   emit Closed();
 }
 
-bool TDebugForm::ListKey(QListWidget* list, int key) {
+bool DebuggerWindow::ListKey(QListWidget* list, int key) {
   if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp && key != Qt::Key_PageDown) return false;
   const int row = list->currentRow();
   if (list == ListBox1) {
@@ -415,7 +415,7 @@ bool TDebugForm::ListKey(QListWidget* list, int key) {
   return true;  // scrolled under the cursor, which stays on its edge line
 }
 
-bool TDebugForm::EditKey(QLineEdit* edit, QKeyEvent* event) {
+bool DebuggerWindow::EditKey(QLineEdit* edit, QKeyEvent* event) {
   const int index = static_cast<int>(std::find(Edits.begin(), Edits.end(), edit) - Edits.begin());
   const bool isRegister = index < kRegisterFields;
   const auto field = isRegister ? static_cast<RegisterField>(index) : RegisterField::PC;
@@ -450,7 +450,7 @@ bool TDebugForm::EditKey(QLineEdit* edit, QKeyEvent* event) {
   return !DebuggerModel::AcceptsKey(field, text[0].toLatin1());
 }
 
-bool TDebugForm::eventFilter(QObject* watched, QEvent* event) {
+bool DebuggerWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (watched == ListBox1 || watched == ListBox2) return ListKey(static_cast<QListWidget*>(watched), key->key());

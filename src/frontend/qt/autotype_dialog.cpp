@@ -1,4 +1,4 @@
-#include "frontend/qt/autotype_box.h"
+#include "frontend/qt/autotype_dialog.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -22,7 +22,7 @@ std::string AutoTypeBytes(const QString& text) {
   return bytes;
 }
 
-TAutoTypeBox::TAutoTypeBox(AutoTypeState& state, QTimer& timer, std::filesystem::path startDir, QWidget* parent)
+AutoTypeDialog::AutoTypeDialog(AutoTypeState& state, QTimer& timer, std::filesystem::path startDir, QWidget* parent)
     : QDialog(parent), state_(state), timer_(timer), startDir_(std::move(startDir)) {
   setWindowTitle("AutoType Utility");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -48,10 +48,10 @@ TAutoTypeBox::TAutoTypeBox(AutoTypeState& state, QTimer& timer, std::filesystem:
   AutoTypeButton = button("AutoType");
   StopButton = button("Stop");
   CloseButton = button("Close");
-  connect(LoadButton, &QPushButton::clicked, this, &TAutoTypeBox::LoadClicked);
-  connect(SaveButton, &QPushButton::clicked, this, &TAutoTypeBox::SaveClicked);
-  connect(AutoTypeButton, &QPushButton::clicked, this, &TAutoTypeBox::StartClicked);
-  connect(StopButton, &QPushButton::clicked, this, &TAutoTypeBox::StopClicked);
+  connect(LoadButton, &QPushButton::clicked, this, &AutoTypeDialog::LoadClicked);
+  connect(SaveButton, &QPushButton::clicked, this, &AutoTypeDialog::SaveClicked);
+  connect(AutoTypeButton, &QPushButton::clicked, this, &AutoTypeDialog::StartClicked);
+  connect(StopButton, &QPushButton::clicked, this, &AutoTypeDialog::StopClicked);
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::hide);
 
   auto* layout = new QVBoxLayout(this);
@@ -69,7 +69,7 @@ TAutoTypeBox::TAutoTypeBox(AutoTypeState& state, QTimer& timer, std::filesystem:
   };
 }
 
-void TAutoTypeBox::StartClicked() {
+void AutoTypeDialog::StartClicked() {
   if (Keyboard) AutoTypeDropShiftAhead(state_, *Keyboard);
   if (StartAutoType(state_, AutoTypeTextFromLines(AutoTypeBytes(Memo1->toPlainText())))) {
     // A first capital gets its SHIFT a tick ahead too.
@@ -78,23 +78,23 @@ void TAutoTypeBox::StartClicked() {
   }
 }
 
-void TAutoTypeBox::StopClicked() {
+void AutoTypeDialog::StopClicked() {
   timer_.stop();
   if (Keyboard) AutoTypeReleaseKeys(state_, *Keyboard);
   StopAutoType(state_);
 }
 
-void TAutoTypeBox::LoadClicked() {
+void AutoTypeDialog::LoadClicked() {
   const QString chosen = OpenDialog(this, QString::fromStdString(startDir_.string()));
   if (!chosen.isEmpty()) LoadText(chosen);
 }
 
-void TAutoTypeBox::SaveClicked() {
+void AutoTypeDialog::SaveClicked() {
   const QString chosen = SaveDialog(this, QString::fromStdString(startDir_.string()));
   if (!chosen.isEmpty()) SaveText(chosen);
 }
 
-bool TAutoTypeBox::LoadText(const QString& chosen) {
+bool AutoTypeDialog::LoadText(const QString& chosen) {
   const QString name = WithTxtExtension(chosen);
   QFile file(name);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -115,7 +115,7 @@ bool TAutoTypeBox::LoadText(const QString& chosen) {
   return true;
 }
 
-bool TAutoTypeBox::SaveText(const QString& chosen) {
+bool AutoTypeDialog::SaveText(const QString& chosen) {
   const QString name = WithTxtExtension(chosen);
   QFile file(name);
   // Single-byte text: the typing table goes by Latin-1 character code, and

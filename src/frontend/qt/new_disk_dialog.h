@@ -1,4 +1,4 @@
-// "Create New Disks" (TCreateNewDiskForm): blank floppy and hard disk
+// "Create New Disks" (NewDiskDialog): blank floppy and hard disk
 // images written to files the user names. The writing itself is the
 // storage layer's (storage/new_images.h); a hard disk image is written on a
 // worker thread so the dialog keeps answering while gigabytes go down.
@@ -21,12 +21,12 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
-class TCreateNewDiskForm : public QDialog {
+class NewDiskDialog : public QDialog {
   Q_OBJECT
  public:
   // diskDir is where the save dialog opens.
-  explicit TCreateNewDiskForm(std::filesystem::path diskDir, QWidget* parent = nullptr);
-  ~TCreateNewDiskForm() override;
+  explicit NewDiskDialog(std::filesystem::path diskDir, QWidget* parent = nullptr);
+  ~NewDiskDialog() override;
 
   void SaveDskClicked();
   void SaveHddClicked();

@@ -1,4 +1,4 @@
-#include "frontend/qt/keyboard_mapper.h"
+#include "frontend/qt/key_mapper_dialog.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -111,7 +111,7 @@ namespace {
 constexpr int kKeyPixels = 30;
 }
 
-TKeyBoardMapper::TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, QWidget* parent)
+KeyMapperDialog::KeyMapperDialog(KeyMap& map, std::filesystem::path keyMapFile, QWidget* parent)
     : QDialog(parent), map_(map), file_(std::move(keyMapFile)) {
   setWindowTitle("Keyboard Mapper");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -150,7 +150,7 @@ TKeyBoardMapper::TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, 
   // Nothing to assign to until a CPC key has been chosen.
   Button1->setEnabled(false);
   connect(Button1, &QPushButton::clicked, this, [this] { Arm(true); });
-  connect(Button2, &QPushButton::clicked, this, &TKeyBoardMapper::SaveClicked);
+  connect(Button2, &QPushButton::clicked, this, &KeyMapperDialog::SaveClicked);
   connect(Button3, &QPushButton::clicked, this, &QDialog::accept);
 
   auto* outer = new QVBoxLayout(this);
@@ -173,9 +173,9 @@ TKeyBoardMapper::TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, 
   setFixedSize(sizeHint());
 }
 
-TKeyBoardMapper::~TKeyBoardMapper() { Arm(false); }
+KeyMapperDialog::~KeyMapperDialog() { Arm(false); }
 
-void TKeyBoardMapper::SelectCpcKey(int index) {
+void KeyMapperDialog::SelectCpcKey(int index) {
   if (index < 0 || index >= kCpcKeyButtons) return;
   const CpcKeyButton& k = kCpcKeyLayout[index];
   SelectedLine = k.Line;
@@ -190,14 +190,14 @@ void TKeyBoardMapper::SelectCpcKey(int index) {
   if (!armed_) Button1->setEnabled(true);
 }
 
-void TKeyBoardMapper::ShowKeyboardMode(int mode) {
+void KeyMapperDialog::ShowKeyboardMode(int mode) {
   ModeLabel->setText(mode ? "Keyboard: Symbolic (Options menu, Alt+F1). This map serves the keys that type no "
                             "character: cursor keys, RETURN, DEL, COPY, CONTROL, ESC, the keypad; the others "
                             "type the character they show."
                           : "Keyboard: Positional (Options menu, Alt+F1). This map serves every key.");
 }
 
-void TKeyBoardMapper::KeyMessage(int code) {
+void KeyMapperDialog::KeyMessage(int code) {
   if (!armed_ || SelectedLine < 0) return;
   // Keys with no PC code of their own cannot be stored; wait for another.
   if (code < 1 || code > kKeyMapEntries) return;
@@ -205,7 +205,7 @@ void TKeyBoardMapper::KeyMessage(int code) {
   Arm(false);
 }
 
-void TKeyBoardMapper::Arm(bool on) {
+void KeyMapperDialog::Arm(bool on) {
   if (on == armed_) return;
   armed_ = on;
   if (on) {
@@ -219,7 +219,7 @@ void TKeyBoardMapper::Arm(bool on) {
   }
 }
 
-bool TKeyBoardMapper::eventFilter(QObject* watched, QEvent* event) {
+bool KeyMapperDialog::eventFilter(QObject* watched, QEvent* event) {
   if (armed_ && event->type() == QEvent::KeyPress) {
     KeyMessage(VirtualKeyFromEvent(static_cast<QKeyEvent*>(event)));
     // Taken here, so that Escape, Return or Space given to a CPC key do not
@@ -229,18 +229,18 @@ bool TKeyBoardMapper::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void TKeyBoardMapper::hideEvent(QHideEvent* event) {
+void KeyMapperDialog::hideEvent(QHideEvent* event) {
   Arm(false);
   QDialog::hideEvent(event);
 }
 
-void TKeyBoardMapper::SaveClicked() {
+void KeyMapperDialog::SaveClicked() {
   // A failed write is reported and the table stays as it is in memory.
   if (const KeyMapResult r = SaveKeyMap(map_, file_); !r.Ok)
     QMessageBox::warning(this, "Keyboard Mapper", QString::fromStdString(r.Error));
 }
 
-void RunKeyboardMapper(TMainCPCForm& window, TKeyBoardMapper& dialog) {
+void RunKeyboardMapper(MainWindow& window, KeyMapperDialog& dialog) {
   dialog.ShowKeyboardMode(window.settings().KEYBOARDMODE);
   window.PauseRuleBegin();
   dialog.exec();

@@ -1,4 +1,4 @@
-// "Keyboard Mapper" (TKeyBoardMapper): the CPC 6128 keyboard as 81 buttons
+// "Keyboard Mapper" (KeyMapperDialog): the CPC 6128 keyboard as 81 buttons
 // (80 matrix positions, SHIFT twice, joystick beside it). Clicking one
 // selects that CPC key and shows which PC key presses it; "ASSIGN KEY" then
 // gives the next PC key pressed to the selected CPC key. The table edited is
@@ -16,7 +16,7 @@
 class QLabel;
 class QPushButton;
 class QToolButton;
-class TMainCPCForm;
+class MainWindow;
 
 struct CpcKeyButton {
   const char* Name;     // shown after "CPC Key: "
@@ -28,11 +28,11 @@ struct CpcKeyButton {
 inline constexpr int kCpcKeyButtons = 81;
 extern const std::array<CpcKeyButton, kCpcKeyButtons> kCpcKeyLayout;
 
-class TKeyBoardMapper : public QDialog {
+class KeyMapperDialog : public QDialog {
   Q_OBJECT
  public:
-  TKeyBoardMapper(KeyMap& map, std::filesystem::path keyMapFile, QWidget* parent = nullptr);
-  ~TKeyBoardMapper() override;
+  KeyMapperDialog(KeyMap& map, std::filesystem::path keyMapFile, QWidget* parent = nullptr);
+  ~KeyMapperDialog() override;
 
   // A click on the button of kCpcKeyLayout[index]: selects that CPC key and
   // shows which PC key maps to it.
@@ -66,4 +66,4 @@ class TKeyBoardMapper : public QDialog {
 };
 
 // Tools / Keyboard Mapper: modal, under the pause rule.
-void RunKeyboardMapper(TMainCPCForm& window, TKeyBoardMapper& dialog);
+void RunKeyboardMapper(MainWindow& window, KeyMapperDialog& dialog);

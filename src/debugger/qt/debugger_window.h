@@ -27,10 +27,10 @@ class QScrollBar;
 class QTabWidget;
 class QToolButton;
 
-class TDebugForm : public QWidget {
+class DebuggerWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit TDebugForm(Machine& m, QWidget* parent = nullptr);
+  explicit DebuggerWindow(Machine& m, QWidget* parent = nullptr);
 
   DebuggerModel& model() { return model_; }
 

@@ -1,4 +1,4 @@
-#include "frontend/qt/new_disk_form.h"
+#include "frontend/qt/new_disk_dialog.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -14,7 +14,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-TCreateNewDiskForm::TCreateNewDiskForm(std::filesystem::path diskDir, QWidget* parent)
+NewDiskDialog::NewDiskDialog(std::filesystem::path diskDir, QWidget* parent)
     : QDialog(parent), diskDir_(std::move(diskDir)) {
   setWindowTitle("Create New Disks");
 
@@ -60,10 +60,10 @@ TCreateNewDiskForm::TCreateNewDiskForm(std::filesystem::path diskDir, QWidget* p
   layout->addLayout(row);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  connect(SaveDskButton, &QPushButton::clicked, this, &TCreateNewDiskForm::SaveDskClicked);
-  connect(SaveHddButton, &QPushButton::clicked, this, &TCreateNewDiskForm::SaveHddClicked);
+  connect(SaveDskButton, &QPushButton::clicked, this, &NewDiskDialog::SaveDskClicked);
+  connect(SaveHddButton, &QPushButton::clicked, this, &NewDiskDialog::SaveHddClicked);
   connect(CloseButton, &QPushButton::clicked, this, [this] { done(1); });
-  connect(&poll_, &QTimer::timeout, this, &TCreateNewDiskForm::PollWorker);
+  connect(&poll_, &QTimer::timeout, this, &NewDiskDialog::PollWorker);
 
   SaveDialog = [](QWidget* parent, const QString& dir, const QString& filter) {
     return QFileDialog::getSaveFileName(parent, "Save", dir, filter);
@@ -75,15 +75,15 @@ TCreateNewDiskForm::TCreateNewDiskForm(std::filesystem::path diskDir, QWidget* p
   };
 }
 
-bool TCreateNewDiskForm::MayWrite(const QString& chosen, const std::filesystem::path& target) {
+bool NewDiskDialog::MayWrite(const QString& chosen, const std::filesystem::path& target) {
   std::error_code ec;
   if (target == std::filesystem::path(chosen.toStdString()) || !std::filesystem::exists(target, ec)) return true;
   return ConfirmReplace(this, QString::fromStdString(target.string()));
 }
 
-TCreateNewDiskForm::~TCreateNewDiskForm() { StopWorker(); }
+NewDiskDialog::~NewDiskDialog() { StopWorker(); }
 
-void TCreateNewDiskForm::SaveDskClicked() {
+void NewDiskDialog::SaveDskClicked() {
   const QString chosen = SaveDialog(this, QString::fromStdString(diskDir_.string()), "*DSK files (*.dsk)");
   if (chosen.isEmpty() || !MayWrite(chosen, NewDskFileName(chosen.toStdString()))) return;
   const auto format = static_cast<NewDiskFormat>(FormatBox->currentIndex());
@@ -92,7 +92,7 @@ void TCreateNewDiskForm::SaveDskClicked() {
   else LastWritten = QString::fromStdString(r.Written.string());
 }
 
-void TCreateNewDiskForm::SaveHddClicked() {
+void NewDiskDialog::SaveHddClicked() {
   if (Writing()) return;
   const auto size = ParseHddSizeMb(SizeEdit->text().toStdString());
   if (!size) {
@@ -119,7 +119,7 @@ void TCreateNewDiskForm::SaveHddClicked() {
   poll_.start(50);
 }
 
-void TCreateNewDiskForm::PollWorker() {
+void NewDiskDialog::PollWorker() {
   ProgressBar->setValue(percent_);
   if (!done_) return;
   poll_.stop();
@@ -130,7 +130,7 @@ void TCreateNewDiskForm::PollWorker() {
   else if (result_.Ok() && !result_.Cancelled) LastWritten = QString::fromStdString(result_.Written.string());
 }
 
-void TCreateNewDiskForm::StopWorker() {
+void NewDiskDialog::StopWorker() {
   if (!worker_.joinable()) return;
   cancel_ = true;
   worker_.join();
@@ -142,7 +142,7 @@ void TCreateNewDiskForm::StopWorker() {
 // "Close" is disabled while a hard disk image is written, but the window's
 // own close and Escape still work: they stop the write, and the writer then
 // leaves nothing behind, so a mistaken 60 GB image need not be sat out.
-void TCreateNewDiskForm::reject() {
+void NewDiskDialog::reject() {
   StopWorker();
   QDialog::reject();
 }

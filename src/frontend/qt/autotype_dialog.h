@@ -1,4 +1,4 @@
-// "AutoType Utility" (TAutoTypeBox): the modeless window holding the text
+// "AutoType Utility" (AutoTypeDialog): the modeless window holding the text
 // to type into the machine, with "Load", "Save", "AutoType", "Stop" and
 // "Close". The typing itself is the AutoType engine's (frontend/autotype.h),
 // paced by the main window's 50 ms timer, which this window only starts and
@@ -15,12 +15,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 
-class TAutoTypeBox : public QDialog {
+class AutoTypeDialog : public QDialog {
   Q_OBJECT
  public:
   // state and timer are the main window's; startDir is where the file
   // dialogs open.
-  TAutoTypeBox(AutoTypeState& state, QTimer& timer, std::filesystem::path startDir, QWidget* parent = nullptr);
+  AutoTypeDialog(AutoTypeState& state, QTimer& timer, std::filesystem::path startDir, QWidget* parent = nullptr);
 
   // The buttons' actions.
   void StartClicked();

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "frontend/qt/autotype_box.h"
+#include "frontend/qt/autotype_dialog.h"
 #include "frontend/qt/modal_helper.h"
 
 namespace fs = std::filesystem;
@@ -34,7 +34,7 @@ class AutoTypeBoxTest : public ::testing::Test {
   fs::path dir;
   AutoTypeState state;
   QTimer timer;
-  TAutoTypeBox box{state, timer, fs::temp_directory_path()};
+  AutoTypeDialog box{state, timer, fs::temp_directory_path()};
 };
 
 TEST_F(AutoTypeBoxTest, TxtRule) {

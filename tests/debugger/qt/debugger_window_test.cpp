@@ -1,4 +1,4 @@
-#include "debugger/qt/debug_form.h"
+#include "debugger/qt/debugger_window.h"
 
 #include <gtest/gtest.h>
 
@@ -66,12 +66,12 @@ class DebugFormTest : public ::testing::Test {
     // LD HL,$1234 / LD BC,$F40E / OUT (C),C / HALT, in RAM at &4000.
     PutRam(*m, 0x4000, {0x21, 0x34, 0x12, 0x01, 0x0E, 0xF4, 0xED, 0x49, 0x76});
     m->Z80.PC = 0x4000;
-    form = std::make_unique<TDebugForm>(*m);
+    form = std::make_unique<DebuggerWindow>(*m);
     form->SetPaused(true);
     form->show();
   }
   std::unique_ptr<Machine> m;
-  std::unique_ptr<TDebugForm> form;
+  std::unique_ptr<DebuggerWindow> form;
 };
 
 TEST_F(DebugFormTest, ShowsTheModelsViewsWhenShown) {
@@ -159,7 +159,7 @@ TEST_F(DebugFormTest, CodeAtPcInTheLowerRomShowsOnOpening) {
   m->Memory.LowerRom[0x0102] = 0x40;
   ASSERT_TRUE(m->Memory.LowerRomEnabled);
   m->Z80.PC = 0x0100;
-  TDebugForm fresh(*m);
+  DebuggerWindow fresh(*m);
   fresh.SetPaused(true);
   fresh.show();
   EXPECT_EQ(Line(fresh.ListBox1, StarRow(fresh.ListBox1)), " 0100:*  C3 00 40     JP $4000");
@@ -215,15 +215,15 @@ class DebuggerInMainWindowTest : public ::testing::Test {
     const std::filesystem::path start = dir.path().toStdString();
     std::filesystem::create_directories(start / "PROFILES");
     std::ofstream(start / "Pellux.ini") << "[FORMS]\nFORM3XPOS=123\nFORM3YPOS=77\n";
-    window = std::make_unique<TMainCPCForm>(start);
+    window = std::make_unique<MainWindow>(start);
     form = window->debugForm();
     ASSERT_NE(form, nullptr);
   }
   void TearDown() override { window.reset(); }
 
   QTemporaryDir dir;
-  std::unique_ptr<TMainCPCForm> window;
-  TDebugForm* form = nullptr;
+  std::unique_ptr<MainWindow> window;
+  DebuggerWindow* form = nullptr;
 };
 
 TEST_F(DebuggerInMainWindowTest, StartsWhereItWasLeftAndHidden) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <set>
 
-#include "frontend/qt/keyboard_mapper.h"
+#include "frontend/qt/key_mapper_dialog.h"
 #include "frontend/qt/modal_helper.h"
 #include "platform/key_codes.h"
 
@@ -35,7 +35,7 @@ class KeyMapperTest : public ::testing::Test {
   QApplication& app = *TestApp();  // before any widget
   KeyMap map = DefaultKeyMap();
   fs::path file = fs::temp_directory_path() / ("pellucidore-keymap-" + std::to_string(::getpid()) + ".map");
-  TKeyBoardMapper d{map, file};
+  KeyMapperDialog d{map, file};
 };
 
 TEST_F(KeyMapperTest, ButtonsCoverTheWholeMatrix) {

@@ -1,11 +1,8 @@
-// The two configuration dialogs: "CPC Configuration" (TCPCConfigMenu) edits
-// the machine profile, "Misc Configuration" (TMiscConfigMenu) the program
-// settings. Each shows the current Settings when shown, changes nothing
-// while open and writes back only from its apply; what the running machine
-// then does with the new values is the main window's (ApplyConfiguration).
-//
-// Both are created once with the main window and shown modally under the
-// pause rule by RunCpcConfiguration / RunMiscConfiguration.
+// "CPC Configuration": edits the machine profile. It shows the current
+// Settings when shown, changes nothing while open and writes back only from
+// its apply; what the running machine then does with the new values is the
+// main window's (ApplyConfiguration). Created once with the main window and
+// shown modally under the pause rule by RunCpcConfiguration.
 //
 // The controls are public, named after what they edit, so tests can drive
 // them as a user would.
@@ -30,18 +27,18 @@ class QSlider;
 class QSpinBox;
 class QStackedWidget;
 class QTreeWidget;
-class TMainCPCForm;
+class MainWindow;
 
 enum class CpcConfigResult { Cancel, Apply, ApplyAndSave };
 
 // The host's serial ports for the "Serial Port" list.
 std::vector<std::string> HostSerialPortNames();
 
-class TCPCConfigMenu : public QDialog {
+class MachineConfigDialog : public QDialog {
   Q_OBJECT
  public:
   // The port lists are discovered once, here; tests pass their own.
-  explicit TCPCConfigMenu(QWidget* parent = nullptr, std::vector<ParallelPort> parallelPorts = ListParallelPorts(),
+  explicit MachineConfigDialog(QWidget* parent = nullptr, std::vector<ParallelPort> parallelPorts = ListParallelPorts(),
                           std::vector<std::string> serialPorts = HostSerialPortNames());
 
   // What the dialog does each time it is shown: ROM list, caption, every
@@ -127,64 +124,6 @@ class TCPCConfigMenu : public QDialog {
   int serialPortCount_ = 0;
 };
 
-class TMiscConfigMenu : public QDialog {
-  Q_OBJECT
- public:
-  explicit TMiscConfigMenu(QWidget* parent = nullptr);
 
-  void LoadFromSettings(const Settings& s);
-  // True on "Apply".
-  bool ShowMiscConfiguration(const Settings& s);
-  void ApplyMiscConfiguration(Settings& s) const;
-
-  // The folder chooser: (parent, current directory) -> chosen folder or
-  // empty. Replaceable for tests.
-  std::function<QString(QWidget*, const QString&)> ChooseDirectory;
-
-  QTreeWidget* TreeView1 = nullptr;
-  QStackedWidget* Pages = nullptr;
-  // Directories
-  QComboBox* DirectoryKind = nullptr;
-  QLabel* DirectoryLabel = nullptr;
-  QPushButton* ChangeButton = nullptr;
-  // Screenshots
-  std::array<QRadioButton*, 4> Formats{};  // BMP, JPEG, GIF, PNG
-  QSlider* QualityBar = nullptr;
-  QLabel* QualityLabel = nullptr;
-  QCheckBox* NameByDsk = nullptr;
-  QCheckBox* SaveStillDialog = nullptr;
-  QCheckBox* SaveHalfSize = nullptr;
-  QSpinBox* MaxStills = nullptr;
-  QSpinBox* EveryFrame = nullptr;
-  QLabel* FramesLabel = nullptr;
-  // Capture
-  QPushButton* VideoCodecButton = nullptr;
-  QPushButton* AudioCodecButton = nullptr;
-  QCheckBox* VideoDialog = nullptr;
-  // Miscellaneous
-  QCheckBox* Toolbar = nullptr;
-  QCheckBox* FddSound = nullptr;
-  QCheckBox* IndividualSet = nullptr;
-  QLabel* IndividualSetNote = nullptr;  // the one setting that waits
-  QLabel* DefaultPrinterLabel = nullptr;  // CUPS's default destination, for "Use the Default Printer"
-  QSpinBox* PrinterIdle = nullptr;        // PRINTERIDLE
-  QCheckBox* Rewind = nullptr;            // REWIND
-  QSpinBox* RewindMemory = nullptr;       // REWINDMEMORY
-  // Joystick: PADJOYSTICK, KEYJOYSTICK, KEYJOYFIRE1, KEYJOYFIRE2
-  QCheckBox* PadJoystick = nullptr;
-  QCheckBox* KeyJoystick = nullptr;
-  std::array<QComboBox*, 2> FireKeys{};  // item data: virtual-key code
-  // Buttons
-  QPushButton* ApplyButton = nullptr;
-  QPushButton* CancelButton = nullptr;
-
-  // ROMDIR, DISKDIR, SNAPDIR, STILLSDIR, PRINTDIR, PFLDIR, CAPTUREDIR as edited.
-  std::array<std::string, 7> Directories;
-
- private:
-  void ChangeClicked();
-};
-
-// The menu commands: pause rule, the dialog, then the apply and saves.
-void RunCpcConfiguration(TMainCPCForm& window, TCPCConfigMenu& dialog);
-void RunMiscConfiguration(TMainCPCForm& window, TMiscConfigMenu& dialog);
+// The menu command: pause rule, the dialog, then the apply and the profile save.
+void RunCpcConfiguration(MainWindow& window, MachineConfigDialog& dialog);
