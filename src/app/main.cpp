@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 
+#include "frontend/qt/frame_view.h"
 #include "frontend/qt/main_window.h"
 #include "host/version.h"
 
@@ -33,8 +34,9 @@ bool AnsweredOnTerminal(int argc, char** argv) {
           "the folders ROMS, DISKS, SNAPSHOTS, STILLS, PRINTS, PROFILES and CAPTURES are\n"
           "found there. The desktop entry starts pellucidore-launcher, which uses\n"
           "~/.local/share/pellucidore instead.\n\n"
-          "  -h, --help     print this help and exit\n"
-          "      --version  print the version and exit\n\n"
+          "  -h, --help             print this help and exit\n"
+          "      --software-render  draw the picture without OpenGL\n"
+          "      --version          print the version and exit\n\n"
           "Qt's own options (such as -platform offscreen) are accepted too.\n"
           "See pellucidore(6), Help > Help in the window, and pellucidore-cli(6) for\n"
           "the emulator without a window.\n");
@@ -93,6 +95,9 @@ int main(int argc, char** argv) {
   }
 #endif
 
+  // Drivers that make a context but draw badly can be sidestepped.
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--software-render") == 0) FrameView::SetGpuAllowed(false);
   MainWindow window(QDir::currentPath().toStdString());
   window.show();
   // Qt has taken its own options out of the arguments by now.

@@ -175,6 +175,9 @@ class LampPanel : public QWidget {
  public:
   explicit LampPanel(QWidget* parent) : QWidget(parent) { setFixedWidth(60); }
   void SetColours(QColor a, QColor b, QColor hdd, bool showHdd) {
+    // Asked 25 times a second; a repaint costs a whole-window composite
+    // when the picture is drawn by OpenGL.
+    if (a == a_ && b == b_ && hdd == hdd_ && showHdd == showHdd_) return;
     a_ = a;
     b_ = b;
     hdd_ = hdd;

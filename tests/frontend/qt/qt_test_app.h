@@ -10,7 +10,9 @@ inline QApplication* TestApp() {
   static char name[] = "pellucidore_tests";
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // PELLUCIDORE_TEST_PLATFORM=xcb (under xvfb-run) reaches the OpenGL paths.
+    const QByteArray platform = qgetenv("PELLUCIDORE_TEST_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
     return new QApplication(argc, argv);
   }();
   return app;
