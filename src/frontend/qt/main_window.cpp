@@ -42,6 +42,7 @@
 #include "frontend/qt/new_disk_dialog.h"
 #include "frontend/qt/qt_keys.h"
 #include "frontend/qt/rewind_control.h"
+#include "frontend/qt/script_control.h"
 #include "frontend/qt/snapshot_menu.h"
 #include "platform/key_codes.h"
 #include "platform/serial_port.h"
@@ -219,7 +220,12 @@ class MainWindow::Hooks : public PeriodHooks {
   }
   void Stills(Machine& m) override { form_.capture_->StillsPeriod(m); }
   void Capture(Machine& m) override { form_.capture_->CapturePeriod(m); }
-  void Rewind(Machine& m) override { form_.rewind_->Ring().PeriodEnd(m); }
+  // Last of the period: the rewind ring, then a running script, whose keys
+  // and waits then take effect from the next period on.
+  void Rewind(Machine& m) override {
+    form_.rewind_->Ring().PeriodEnd(m);
+    form_.script_->PeriodEnd(m);
+  }
 
  private:
   MainWindow& form_;
@@ -269,6 +275,11 @@ MainWindow::MainWindow(const fs::path& startDir, QWidget* parent)
   capture_->EmulationRunning = [this] { return emulationRunning_; };
   connect(capture_.get(), &CaptureController::CaptureError, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
   rewind_ = std::make_unique<RewindControl>(*this);
+  script_ = new ScriptControl(this, *machine_, settings_, [this] { PauseRuleBegin(); }, [this] { PauseRuleEnd(); });
+  connect(script_, &ScriptControl::Notice, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
+  connect(script_, &ScriptControl::Finished, this, [this](const QString& error) {
+    statusBar()->showMessage(error.isEmpty() ? QString("Script finished") : error, error.isEmpty() ? 8000 : 30000);
+  });
   rewind_->Apply(settings_);
   connect(capture_.get(), &CaptureController::Saved, this, [this](const QString& m) { statusBar()->showMessage(m, 8000); });
 
@@ -495,6 +506,7 @@ void MainWindow::BuildMenus() {
   tools->addAction("Create New Disk", this, [this] { ShowCreateNewDisk(); });
   tools->addAction("Keyboard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
   tools->addAction("AutoType", this, [this] { ShowAutoType(); });
+  tools->addAction("Run Script...", this, [this] { RunScriptClicked(); });
 
   QMenu* help = menuBar()->addMenu("Help");
   help->addAction("Help", this, [this] {
@@ -539,6 +551,7 @@ void MainWindow::BuildMenus() {
   popupTools->addAction("Create New Disk", this, [this] { ShowCreateNewDisk(); });
   popupTools->addAction("KeyBoard Mapper", this, [this] { RunKeyboardMapper(*this, *keyMapper_); });
   popupTools->addAction("AutoType", this, [this] { ShowAutoType(); });
+  popupTools->addAction("Run Script...", this, [this] { RunScriptClicked(); });
   QMenu* popupProfiles = popupMenu->addMenu("Profiles");
   popupProfiles->addAction("Create new Profile", this, [this] { CreateProfileClicked(); });
   popupProfiles->addAction("Load Profile", this, [this] { LoadProfileClicked(); });
@@ -674,6 +687,15 @@ void MainWindow::StartEmulation() {
   thread_->SetFastTape(settings_.FASTTAPE);
   if (!emulationRunning_) thread_->SuspendEmulation();
   thread_->Start();
+}
+
+void MainWindow::RunScriptClicked() {
+  const QString file = QFileDialog::getOpenFileName(this, "Run Script", QString::fromStdString(startDir_.string()),
+                                                    "CSL scripts (*.csl *.CSL);;All files (*)");
+  if (file.isEmpty()) return;
+  const QString error = script_->Run(file.toStdString());
+  statusBar()->showMessage(error.isEmpty() ? "Script running: " + QFileInfo(file).fileName() : error,
+                           error.isEmpty() ? 5000 : 30000);
 }
 
 void MainWindow::PauseRuleBegin() {

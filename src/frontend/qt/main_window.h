@@ -44,6 +44,7 @@ class QMenu;
 class QKeyEvent;
 class QToolButton;
 class RewindControl;
+class ScriptControl;
 class AutoTypeDialog;
 class MachineConfigDialog;
 class KeyMapperDialog;
@@ -113,6 +114,7 @@ class MainWindow : public QMainWindow {
   AutoTypeState& autoType() { return autoType_; }
   QTimer& autoTypeTimer() { return autoTypeTimer_; }
   RewindControl& rewind() { return *rewind_; }
+  ScriptControl& script() { return *script_; }
 
   static const char* const kHotKeyText;
 
@@ -155,6 +157,7 @@ class MainWindow : public QMainWindow {
   void CreateProfileClicked();
   void AutoTypeTick();
   void ShowAutoType();
+  void RunScriptClicked();
   void FirstStartGeometry();
   void ShowBuiltInRoms();
   void BuildMachineMenu(QMenu* menu);
@@ -182,6 +185,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<Hooks> hooks_;
   std::unique_ptr<CaptureController> capture_;
   std::unique_ptr<RewindControl> rewind_;
+  ScriptControl* script_ = nullptr;  // a CSL script from Tools -> Run Script...
   std::unique_ptr<EmulationThread> thread_;
   bool shutDown_ = false;
 
