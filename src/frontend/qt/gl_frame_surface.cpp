@@ -88,6 +88,17 @@ void GlFrameSurface::Release() {
 
 void GlFrameSurface::initializeGL() {
   initializeOpenGLFunctions();
+  // A renderer that rasterises on the CPU (Mesa's llvmpipe/softpipe in a VM
+  // or without drivers) costs far more than the painter path for a picture
+  // that changes every frame: use the painter there.
+  const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  const QByteArray name = renderer ? QByteArray(renderer).toLower() : QByteArray();
+  if ((name.contains("llvmpipe") || name.contains("softpipe") || name.contains("software")) &&
+      qEnvironmentVariableIsEmpty("PELLUCIDORE_ALLOW_SOFTWARE_GL")) {
+    std::fprintf(stderr, "pellucidore: OpenGL renders on the CPU here (%s), drawing without it\n", renderer);
+    QTimer::singleShot(0, &view_, [view = &view_] { view->FallBackToPainter(); });
+    return;
+  }
   connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
     makeCurrent();
     Release();

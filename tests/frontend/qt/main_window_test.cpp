@@ -105,7 +105,7 @@ TEST_F(MainWindowTest, CaptionsAndHints) {
                                                         "Keyboard: Positional", "Keyboard: Symbolic (Alt+F1)"}));
   EXPECT_EQ(items["Profiles"],
             (std::vector<std::string>{"Create New Profile", "Load Profile", "Current: Default.pfl"}));
-  EXPECT_EQ(items["Tools"], (std::vector<std::string>{"Create New Disk", "Keyboard Mapper", "AutoType"}));
+  EXPECT_EQ(items["Tools"], (std::vector<std::string>{"Create New Disk", "Keyboard Mapper", "AutoType", "Run Script..."}));
   EXPECT_EQ(items["Help"], (std::vector<std::string>{"Help", "HotKeys", "About Pellucidore"}));
   QMenu* file = form_->menuBar()->actions()[0]->menu();
   EXPECT_EQ(ActionTexts(Submenu(file, "Floppy A:")->actions()),
