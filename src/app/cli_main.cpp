@@ -484,12 +484,8 @@ RunTimes Run(Session& session, const CliOptions& opt, const RunPlan& plan, RunCo
   const Settings& settings = session.GetSettings();
   // Pictures asked for by the program (SSM) or the script.
   const fs::path pictureDir = opt.screenshotDir.empty() ? fs::path(settings.STILLSDIR) : fs::path(opt.screenshotDir);
-  auto writePicture = [&settings](const Machine& m, const fs::path& path) -> std::string {
-    std::error_code dirError;
-    if (path.has_parent_path()) fs::create_directories(path.parent_path(), dirError);
-    const ImageResult written = WriteImage(path.string(), &m.Video.FrameBitmap[0][0], kFrameWidth, kFrameHeight,
-                                           FramePalette(), settings.JPGQUALITY);
-    return written.Ok ? std::string() : written.Error;
+  auto writePicture = [&settings](const Machine& m, const fs::path& path) {
+    return WriteFramePicture(m, path, settings.JPGQUALITY);
   };
   if (opt.ssm || settings.SSMENABLED) {
     machine.Ssm.Enabled = 1;

@@ -1,5 +1,8 @@
 #include "platform/image_writer.h"
 
+#include "core/machine.h"
+#include "devices/renderer.h"
+
 #include <gif_lib.h>
 #include <png.h>
 
@@ -229,6 +232,14 @@ ImageResult WriteImageAs(ImageFormat format, const std::filesystem::path& file, 
 ImageResult WriteImage(const std::filesystem::path& file, const uint8_t* pixels, int width, int height,
                        const std::array<Rgb, 256>& palette, int jpegQuality) {
   return WriteImageAs(ImageFormatOf(file), file, pixels, width, height, palette, jpegQuality);
+}
+
+std::string WriteFramePicture(const Machine& m, const std::filesystem::path& file, int jpegQuality) {
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  const ImageResult written =
+      WriteImage(file, &m.Video.FrameBitmap[0][0], kFrameWidth, kFrameHeight, FramePalette(), jpegQuality);
+  return written.Ok ? std::string() : written.Error;
 }
 
 std::vector<uint8_t> StretchPicture(const uint8_t* pixels, int width, int height, int outWidth, int outHeight) {

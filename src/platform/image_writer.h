@@ -40,6 +40,11 @@ ImageResult WriteImageAs(ImageFormat format, const std::filesystem::path& file, 
 ImageResult WriteImage(const std::filesystem::path& file, const uint8_t* pixels, int width, int height,
                        const std::array<Rgb, 256>& palette, int jpegQuality = 80);
 
+struct Machine;
+// The machine's last finished picture, by extension, into a folder made when
+// missing (pictures a script or the program asks for); empty, or the error.
+std::string WriteFramePicture(const Machine& m, const std::filesystem::path& file, int jpegQuality);
+
 // A stretched draw of a width x height picture into outWidth x outHeight:
 // each output pixel takes the source pixel its position maps to. For the
 // half-size still the lower row of each pair is taken, the one that carries

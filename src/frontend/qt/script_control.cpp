@@ -1,9 +1,6 @@
 #include "frontend/qt/script_control.h"
 
-#include <system_error>
-
 #include "core/machine.h"
-#include "devices/renderer.h"
 #include "frontend/settings.h"
 #include "platform/image_writer.h"
 
@@ -20,13 +17,7 @@ QString ScriptControl::Run(const fs::path& file) {
   if (runner_) runner_->Stop(machine_);
   const int quality = settings_.JPGQUALITY;
   runner_ = std::make_unique<CslRunner>(CslHost{
-      .WriteScreenshot = [quality](const Machine& m, const fs::path& path) -> std::string {
-        std::error_code ec;
-        if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-        const ImageResult written = WriteImage(path.string(), &m.Video.FrameBitmap[0][0], kFrameWidth, kFrameHeight,
-                                               FramePalette(), quality);
-        return written.Ok ? std::string() : written.Error;
-      },
+      .WriteScreenshot = [quality](const Machine& m, const fs::path& path) { return WriteFramePicture(m, path, quality); },
       .SelectCrtc = {},
       .DiskDir = settings_.DISKDIR,
       .TapeDir = settings_.TAPEDIR,
